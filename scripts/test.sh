@@ -1,0 +1,23 @@
+#!/usr/bin/env bash
+# Sets up and builds the suite, then runs every unit and end-to-end test under
+# Wine on a private virtual display. Exits non-zero when any test fails.
+set -euo pipefail
+here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+"$here/setup.sh"
+# shellcheck source=scripts/env.sh
+. "$here/env.sh"
+# shellcheck source=scripts/display.sh
+. "$here/display.sh"
+# Tests always get their own display, so that nothing on a desktop interferes.
+start_virtual_display
+cleanup() {
+    wineserver -k 2>/dev/null || true
+    wineserver -w 2>/dev/null || true
+    stop_virtual_display
+}
+trap cleanup EXIT
+# One wineserver for the whole run, started with stdio away from CTest's pipes.
+wineserver -p </dev/null >/dev/null 2>&1
+wine cmd /c exit </dev/null >/dev/null 2>&1
+cd "$VERBANOR_BUILD"
+ctest --output-on-failure --timeout 300 "$@"
