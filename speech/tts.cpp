@@ -1,0 +1,296 @@
+// The speech binding: the only code that creates engine objects. It finds the
+// system's own voices by maker and product, lists them, loads one, speaks,
+// stops and releases. Runs on the program's one GUI thread.
+#include "tts.h"
+
+#include <stdlib.h>
+#include <string.h>
+
+TtsMessageBoxFn g_TtsMessageBox = MessageBoxA;
+
+namespace {
+
+// The audio destination made for the voice loaded last; one per program.
+IUnknown *g_audioDest = nullptr;
+
+const char kNoVoices[] = "Nem találok hangokat a beszédmotorhoz!";
+const char kLoadFailed[] = "Nem tudtam betölteni a megadott hangot.";
+const char kCaption[] = "Error";
+
+// Exact, case-sensitive comparison against a 262-byte record field that a
+// foreign engine filled: never reads past the field, even when it lacks its
+// terminating zero.
+bool NameMatches(const char *wanted, const char *field)
+{
+    if (!wanted)
+        return true;
+    size_t n = strlen(wanted);
+    if (n >= TTSI_NAMELEN)
+        return false;
+    return memcmp(wanted, field, n + 1) == 0;
+}
+
+bool ModeMatches(const char *maker, const char *product, const TTSMODEINFOA &mode)
+{
+    return NameMatches(maker, mode.szMfgName) && NameMatches(product, mode.szProductName);
+}
+
+// The enumerator a look-up reads from: the cursor's own, or a fresh one.
+HRESULT TakeEnumerator(TtsCursor *cursor, ITTSEnumA **out)
+{
+    if (cursor && cursor->pEnum) {
+        *out = cursor->pEnum;
+        return S_OK;
+    }
+    *out = nullptr;
+    return CoCreateInstance(CLSID_TTSEnumerator, nullptr, SAPI4_CLSCTX, IID_ITTSEnumA, (void **)out);
+}
+
+void LeaveEnumerator(TtsCursor *cursor, ITTSEnumA *e)
+{
+    if (cursor)
+        cursor->pEnum = e;
+    else
+        e->Release();
+}
+
+void DrainAudioDestination()
+{
+    if (!g_audioDest)
+        return;
+    // Release until no reference is left; the bound only guards against an
+    // object that never reaches zero.
+    for (int i = 0; i < 4096 && g_audioDest->Release() != 0; ++i) {
+    }
+    g_audioDest = nullptr;
+}
+
+void AppendVoiceItem(HMENU *menus, UINT id, const TTSMODEINFOA &mode)
+{
+    // The engine may have filled the whole field: show at most what fits.
+    char name[TTSI_NAMELEN + 1];
+    memcpy(name, mode.szModeName, TTSI_NAMELEN);
+    name[TTSI_NAMELEN] = '\0';
+    for (HMENU *m = menus; m && *m; ++m)
+        AppendMenuA(*m, MF_STRING, id, name);
+}
+
+} // namespace
+
+int TtsCountVoices(const char *maker, const char *product, TtsCursor *cursor)
+{
+    ITTSEnumA *e;
+    if (FAILED(TakeEnumerator(cursor, &e)) || !e)
+        return 0;
+    TTSMODEINFOA mode;
+    int count = 0;
+    while (e->Next(1, &mode, nullptr) == 0) {
+        if (ModeMatches(maker, product, mode))
+            ++count;
+    }
+    LeaveEnumerator(cursor, e);
+    return count;
+}
+
+HRESULT TtsFindVoice(const char *maker, const char *product, int n, TTSMODEINFOA *mode, TtsCursor *cursor)
+{
+    if (!mode)
+        return E_INVALIDARG;
+    ITTSEnumA *e;
+    HRESULT hr = TakeEnumerator(cursor, &e);
+    if (hr != S_OK || !e)
+        return hr != S_OK ? hr : E_FAIL;
+    for (;;) {
+        hr = e->Next(1, mode, nullptr);
+        if (hr != 0)
+            break;
+        if (ModeMatches(maker, product, *mode)) {
+            if (n == 0)
+                break;
+            --n;
+        }
+    }
+    LeaveEnumerator(cursor, e);
+    return hr;
+}
+
+int TtsFillVoiceMenus(HWND owner, HMENU *menus, int baseId, const char *maker, const char *product, int *voiceCount)
+{
+    if (voiceCount)
+        *voiceCount = 0;
+    TtsCursor cursor = {};
+    int count = TtsCountVoices(maker, product, &cursor);
+    if (count == 0) {
+        g_TtsMessageBox(owner, kNoVoices, kCaption, MB_OK);
+        if (cursor.pEnum)
+            cursor.pEnum->Release();
+        return 0;
+    }
+    cursor.pEnum->Reset();
+    for (int i = 0; i < count; ++i) {
+        TTSMODEINFOA mode;
+        if (TtsFindVoice(maker, product, 0, &mode, &cursor) == 0)
+            AppendVoiceItem(menus, (UINT)(baseId + i), mode);
+    }
+    cursor.pEnum->Release();
+    if (voiceCount)
+        *voiceCount = count;
+    return 1;
+}
+
+HRESULT TtsSelectMode(const TTSMODEINFOA *wanted, ITTSCentralA **handle)
+{
+    if (!handle)
+        return E_INVALIDARG;
+    if (*handle)
+        TtsRelease(handle);
+    // Only a caller that selects twice without releasing gets here with one
+    // still held; overwriting it would leak the object.
+    DrainAudioDestination();
+    HRESULT hr = CoCreateInstance(CLSID_MMAudioDest, nullptr, SAPI4_CLSCTX, IID_IUnknown, (void **)&g_audioDest);
+    if (hr != 0) {
+        g_audioDest = nullptr;
+        return hr;
+    }
+    TTSMODEINFOA want;
+    if (wanted)
+        want = *wanted;
+    else
+        memset(&want, 0, sizeof want);
+    ITTSFindA *find = nullptr;
+    hr = CoCreateInstance(CLSID_TTSEnumerator, nullptr, SAPI4_CLSCTX, IID_ITTSFindA, (void **)&find);
+    if (hr < 0)
+        return hr;
+    if (!find)
+        return E_FAIL;
+    TTSMODEINFOA found;
+    memset(&found, 0, sizeof found);
+    hr = find->Find(&want, nullptr, &found);
+    if (hr != 0) {
+        find->Release();
+        return hr;
+    }
+    // The second reference is the one the engine takes over.
+    g_audioDest->AddRef();
+    hr = find->Select(found.gModeID, handle, g_audioDest);
+    find->Release();
+    if (hr != 0) {
+        g_audioDest->Release();
+        return hr;
+    }
+    return 0;
+}
+
+int TtsSelectVoice(HWND owner, HMENU *menus, int baseId, const char *maker, const char *product, int voiceIndex,
+                   int voiceCount, ITTSCentralA **handle)
+{
+    if (!handle || voiceIndex < 0)
+        return 0;
+    TTSMODEINFOA mode;
+    if (TtsFindVoice(maker, product, voiceIndex, &mode, nullptr) != 0)
+        return 0;
+    TtsRelease(handle);
+    for (HMENU *m = menus; m && *m; ++m)
+        for (int i = 0; i < voiceCount; ++i)
+            CheckMenuItem(*m, (UINT)(baseId + i), MF_BYCOMMAND | MF_UNCHECKED);
+    TtsSelectMode(&mode, handle);
+    if (!*handle) {
+        g_TtsMessageBox(owner, kLoadFailed, kCaption, MB_OK);
+    } else {
+        for (HMENU *m = menus; m && *m; ++m)
+            CheckMenuItem(*m, (UINT)(baseId + voiceIndex), MF_BYCOMMAND | MF_CHECKED);
+    }
+    return 1;
+}
+
+HRESULT TtsRelease(ITTSCentralA **handle)
+{
+    if (!handle)
+        return E_INVALIDARG;
+    if (*handle) {
+        // Emptied before anything else runs: a command dispatched by the pump
+        // below must find no engine.
+        ITTSCentralA *engine = *handle;
+        *handle = nullptr;
+        engine->Release();
+    }
+    // Let the engine's pending notifications reach their windows before the
+    // audio destination goes away.
+    MSG msg;
+    bool quit = false;
+    WPARAM quitCode = 0;
+    while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+        if (msg.message == WM_QUIT) {
+            // Swallowing a quit request here would leave the program running
+            // with no window; hand it back to the message loop afterwards.
+            quit = true;
+            quitCode = msg.wParam;
+            continue;
+        }
+        TranslateMessage(&msg);
+        DispatchMessageA(&msg);
+    }
+    if (quit)
+        PostQuitMessage((int)quitCode);
+    DrainAudioDestination();
+    return 0;
+}
+
+void TtsCopyText(char *out, const char *text, int length)
+{
+    memset(out, 0, (size_t)length + 1);
+    int i = 0;
+    while (i < length && text[i] != '\0') {
+        if (IsDBCSLeadByte((BYTE)text[i])) {
+            // A double-byte character whose trail the limit cuts off is dropped.
+            if (i + 1 >= length || text[i + 1] == '\0')
+                break;
+            out[i] = text[i];
+            out[i + 1] = text[i + 1];
+            i += 2;
+        } else {
+            out[i] = text[i];
+            ++i;
+        }
+    }
+}
+
+int TtsSpeak(ITTSCentralA *engine, const char *text, int length, int flag)
+{
+    if (!engine)
+        return 0;
+    if (!text)
+        text = "";
+    if (length < 0)
+        length = (int)strlen(text);
+    if (length == 0x7FFFFFFF)
+        return 0;
+    char *copy = (char *)malloc((size_t)length + 1);
+    if (!copy)
+        return 0;
+    TtsCopyText(copy, text, length);
+    SDATA data;
+    data.pData = copy;
+    data.dwSize = (DWORD)length + 1;
+    engine->TextData(CHARSET_TEXT, flag ? TTSDATAFLAG_TAGGED : 0, data, nullptr, IID_ITTSBufNotifySink);
+    free(copy);
+    return 1;
+}
+
+int TtsStop(ITTSCentralA *engine)
+{
+    if (!engine)
+        return 0;
+    return engine->AudioReset() >= 0 ? 1 : 0;
+}
+
+void TtsAboutDialog(ITTSCentralA *engine, HWND owner)
+{
+    if (!engine)
+        return;
+    ITTSDialogsA *dialogs = nullptr;
+    if (SUCCEEDED(engine->QueryInterface(IID_ITTSDialogsA, (void **)&dialogs)) && dialogs) {
+        dialogs->AboutDlg(owner, nullptr);
+        dialogs->Release();
+    }
+}
