@@ -1,0 +1,36 @@
+// Dalnoka's program entry: the brushes, the head window and its message loop.
+#include "head.h"
+
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int showState)
+{
+    g_head.TextBrush = CreateSolidBrush(RGB(255, 0, 0));
+    g_head.NoTextBrush = CreateSolidBrush(RGB(0, 64, 128));
+
+    WNDCLASSA wc = {};
+    wc.style = CS_HREDRAW | CS_VREDRAW;
+    wc.lpfnWndProc = HeadWndProc;
+    wc.hInstance = instance;
+    wc.hIcon = LoadIconA(instance, "HEAD");
+    wc.hCursor = LoadCursorA(nullptr, (LPCSTR)IDC_ARROW);
+    wc.hbrBackground = g_head.NoTextBrush;
+    wc.lpszMenuName = "SAY";
+    wc.lpszClassName = "Dalnoka";
+    RegisterClassA(&wc);
+
+    HWND window = CreateWindowExA(0, "Dalnoka", "Dalnoka", WS_DLGFRAME | WS_SYSMENU, CW_USEDEFAULT, CW_USEDEFAULT,
+                                  240, 80, nullptr, nullptr, instance, nullptr);
+    ShowWindow(window, showState);
+    UpdateWindow(window);
+
+    HACCEL accelerators = LoadAcceleratorsA(instance, "SAY");
+    MSG msg;
+    while (GetMessageA(&msg, nullptr, 0, 0) > 0) {
+        if (!TranslateAcceleratorA(window, accelerators, &msg)) {
+            TranslateMessage(&msg);
+            DispatchMessageA(&msg);
+        }
+    }
+    DeleteObject(g_head.TextBrush);
+    DeleteObject(g_head.NoTextBrush);
+    return (int)msg.wParam;
+}
