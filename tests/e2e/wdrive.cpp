@@ -26,6 +26,7 @@
 //   lbselect HWND ID INDEX       select a list box item and notify the dialog (LBN_SELCHANGE)
 //   lbdblclk HWND ID INDEX       select a list box item and notify a double-click (LBN_DBLCLK)
 //   enabled HWND ID              1 when the dialog's control is enabled, else 0
+//   focus HWND                   the keyboard focus in HWND's thread: its hwnd and control id
 //                                (Wine would re-quote a Unix argv); prints its pid
 #include <windows.h>
 #include <shellapi.h>
@@ -295,6 +296,12 @@ int main(int argc, char **argv)
         SendMessageA(list, LB_SETCURSEL, (WPARAM)atoi(argv[4]), 0);
         WORD code = cmd == "lbselect" ? LBN_SELCHANGE : LBN_DBLCLK;
         PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(id, code), (LPARAM)list);
+    } else if (cmd == "focus" && argc >= 3) {
+        GUITHREADINFO gui = {};
+        gui.cbSize = sizeof gui;
+        if (!GetGUIThreadInfo(GetWindowThreadProcessId(ParseHwnd(argv[2]), nullptr), &gui))
+            return 1;
+        printf("0x%lx %d\n", (unsigned long)(uintptr_t)gui.hwndFocus, gui.hwndFocus ? GetDlgCtrlID(gui.hwndFocus) : 0);
     } else if (cmd == "enabled" && argc >= 4) {
         HWND c = GetDlgItem(ParseHwnd(argv[2]), atoi(argv[3]));
         if (!c)

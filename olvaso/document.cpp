@@ -1,0 +1,179 @@
+// The document: loading and saving text files, the File menu's commands, the
+// close and log-off checks, the window title and the file messages.
+#include "reader.h"
+#include "docfile.h"
+#include "docflow.h"
+#include "filedlg.h"
+#include "resource.h"
+#include "texts.h"
+
+#include <string.h>
+
+const char kProgramTitle[] = "Vorira";
+
+namespace {
+const char kCannotOpen[] = "Nem tudom megnyitni a fájlt: %s";
+const char kTooLarge[] = "A fájl túl nagy: %s";
+const char kNoMemory[] = "Nem tudok memóriát foglalni a fájlnak: %s";
+const char kCannotCreate[] = "Nem tudom létrehozni a fájlt: %s";
+const char kCannotWrite[] = "Nem tudom lemezre írni a fájlt: %s";
+const char kReplaceExisting[] = "Lecseréljem a létező fájlt: %s ?";
+const char kSaveChanges[] = "Mentsem az aktuális módosításokat: %s ?";
+const char kUntitled[] = "(névtelen)";
+const char kPattern[] = "*.txt";
+const char kExtension[] = ".txt";
+
+// The document as the reader window holds it.
+class ReaderDocumentHost : public DocumentHost {
+public:
+    int AskSaveChanges(const char *name) override { return ::AskSaveChanges(g_reader.window, name); }
+    int Load(char *name) override
+    {
+        return LoadDocument(g_reader.instance, g_reader.window, g_reader.edit, name, 1);
+    }
+    int Save(char *name, int ask) override
+    {
+        return SaveDocument(g_reader.instance, g_reader.window, g_reader.edit, name, ask);
+    }
+    void ClearText() override { SetWindowTextA(g_reader.edit, ""); }
+    void ShowTitle(const char *name) override { UpdateTitle(g_reader.window, name); }
+};
+
+ReaderDocumentHost g_host;
+} // namespace
+
+void UpdateTitle(HWND window, const char *name)
+{
+    char title[TEXT_BUFFER];
+    ComposeTitle(title, sizeof title, name);
+    SetWindowTextA(window, title);
+}
+
+void ShowFileMessage(HWND owner, const char *format, const char *name)
+{
+    char text[TEXT_BUFFER];
+    FormatWithName(text, sizeof text, format, name);
+    MessageBoxA(owner, text, kProgramTitle, MB_ICONEXCLAMATION);
+}
+
+int LoadDocument(HINSTANCE instance, HWND owner, HWND edit, char *name, int ask)
+{
+    if (ask && !ChooseFileToOpen(instance, owner, kPattern, kExtension, name))
+        return 0;
+    HANDLE file = CreateFileA(name, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
+                              nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        ShowFileMessage(owner, kCannotOpen, name);
+        return 0;
+    }
+    DWORD size = GetFileSize(file, nullptr);
+    if (size == INVALID_FILE_SIZE || size >= LOAD_LIMIT) {
+        CloseHandle(file);
+        ShowFileMessage(owner, kTooLarge, name);
+        return 0;
+    }
+    char *block = (char *)LocalAlloc(LMEM_FIXED, size + 1);
+    if (!block) {
+        CloseHandle(file);
+        ShowFileMessage(owner, kNoMemory, name);
+        return 0;
+    }
+    DWORD read = 0;
+    if (!ReadFile(file, block, size, &read, nullptr))
+        read = 0;
+    CloseHandle(file);
+    block[read] = '\0';
+    BOOL accepted = SetWindowTextA(edit, block);
+    LocalFree(block);
+    return accepted && read == size ? 1 : 0;
+}
+
+void LoadStartupFile(const char *commandLine)
+{
+    if (!commandLine || !*commandLine)
+        return;
+    const char *part = NamePartOf(commandLine);
+    // A name part that does not fit the name buffer is refused rather than
+    // cut: a cut name would open some other file.
+    if (strlen(part) >= NAME_BUFFER) {
+        ShowFileMessage(g_reader.window, kCannotOpen, part);
+        return;
+    }
+    char name[NAME_BUFFER] = {};
+    strcpy(name, part);
+    if (LoadDocument(g_reader.instance, g_reader.window, g_reader.edit, name, 0))
+        strcpy(g_reader.documentName, name);
+}
+
+int SaveDocument(HINSTANCE instance, HWND owner, HWND edit, char *name, int ask)
+{
+    if (ask) {
+        WORD exists = 0;
+        if (!ChooseFileToSave(instance, owner, kPattern, kExtension, name, &exists))
+            return 0;
+        if (exists == 1) {
+            char question[TEXT_BUFFER];
+            FormatWithName(question, sizeof question, kReplaceExisting, name);
+            if (MessageBoxA(owner, question, kProgramTitle, MB_ICONQUESTION | MB_YESNO) == IDNO)
+                return 0;
+        }
+    }
+    // The memory comes before anything touches the disk, so that running out
+    // of it cannot harm the file either.
+    int length = GetWindowTextLengthA(edit);
+    char *block = (char *)LocalAlloc(LMEM_FIXED, (SIZE_T)length + 1);
+    if (!block) {
+        ShowFileMessage(owner, kNoMemory, name);
+        return 0;
+    }
+    int got = GetWindowTextA(edit, block, length + 1);
+    if (got < 0)
+        got = 0;
+    SaveResult result = WriteDocumentFile(name, block, (DWORD)got);
+    LocalFree(block);
+    if (result == kSaveCannotCreate) {
+        ShowFileMessage(owner, kCannotCreate, name);
+        return 0;
+    }
+    if (result == kSaveCannotWrite) {
+        ShowFileMessage(owner, kCannotWrite, name);
+        return 0;
+    }
+    return 1;
+}
+
+int AskSaveChanges(HWND window, const char *name)
+{
+    char question[TEXT_BUFFER];
+    FormatWithName(question, sizeof question, kSaveChanges, *name ? name : kUntitled);
+    int answer = MessageBoxA(window, question, kProgramTitle, MB_ICONQUESTION | MB_YESNOCANCEL);
+    if (answer != IDYES)
+        return answer;
+    // The Save command runs in the window procedure and answers 0 on failure.
+    return SendMessageA(window, WM_COMMAND, CMD_SAVE, 0) ? IDYES : IDCANCEL;
+}
+
+void NewCommand()
+{
+    NewDocument(g_reader.documentName, g_reader.modified, g_host);
+}
+
+void OpenCommand()
+{
+    OpenDocument(g_reader.documentName, g_reader.modified, g_host);
+}
+
+int SaveCommand()
+{
+    return SaveCurrentDocument(g_reader.documentName, g_reader.modified, g_host);
+}
+
+int SaveAsCommand()
+{
+    return SaveDocumentAs(g_reader.documentName, g_reader.modified, g_host);
+}
+
+int MayEndSession()
+{
+    return MayEndDocument(g_reader.documentName, g_reader.modified, g_host) ? 1 : 0;
+}

@@ -1,0 +1,37 @@
+// Vorira's program entry: the reader window and its message loop.
+#include "reader.h"
+#include "resource.h"
+
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int showState)
+{
+    WNDCLASSA wc = {};
+    wc.style = CS_HREDRAW | CS_VREDRAW;
+    wc.lpfnWndProc = ReaderWndProc;
+    wc.hInstance = instance;
+    wc.hIcon = LoadIconA(instance, "Read");
+    wc.hCursor = LoadCursorA(nullptr, (LPCSTR)IDC_ARROW);
+    wc.hbrBackground = (HBRUSH)GetStockObject(WHITE_BRUSH);
+    wc.lpszMenuName = MAKEINTRESOURCEA(IDM_READ_MENU);
+    wc.lpszClassName = "Read";
+    if (!RegisterClassA(&wc))
+        return 1;
+
+    int cx = GetSystemMetrics(SM_CXSCREEN);
+    int cy = GetSystemMetrics(SM_CYSCREEN);
+    HWND window = CreateWindowExA(0, "Read", kProgramTitle, WS_OVERLAPPEDWINDOW, cx / 4, cy / 4, cx / 2, cy / 2,
+                                  nullptr, nullptr, instance, commandLine);
+    if (!window)
+        return 1;
+    ShowWindow(window, showState);
+    UpdateWindow(window);
+
+    HACCEL accelerators = LoadAcceleratorsA(instance, "Read");
+    MSG msg;
+    while (GetMessageA(&msg, nullptr, 0, 0) > 0) {
+        if (!TranslateAcceleratorA(window, accelerators, &msg)) {
+            TranslateMessage(&msg);
+            DispatchMessageA(&msg);
+        }
+    }
+    return (int)msg.wParam;
+}

@@ -1,0 +1,50 @@
+// Vorira's program-wide state and the operations the reader window hands
+// its messages to. All of it lives on the one GUI thread.
+#pragma once
+
+#include <windows.h>
+
+#include "tts.h"
+
+#define NAME_BUFFER 260
+#define TEXT_BUFFER 252
+#define EDIT_LIMIT 32000
+#define LOAD_LIMIT 32000
+
+struct ReaderState {
+    HINSTANCE instance;
+    HWND window;
+    HWND edit;
+    HMENU voicesMenu;
+    HMENU menuList[2];
+    int voiceCount;
+    int voiceIndex;
+    ITTSCentralA *engine;
+    int modified;
+    char documentName[NAME_BUFFER];
+};
+
+extern ReaderState g_reader;
+
+extern const char kProgramTitle[];
+
+LRESULT CALLBACK ReaderWndProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
+
+// Reading aloud.
+void ReadAloud(int command);
+void StopSpeech();
+void ChooseVoice(int command);
+
+// Documents.
+void UpdateTitle(HWND window, const char *name);
+int LoadDocument(HINSTANCE instance, HWND owner, HWND edit, char *name, int ask);
+void ShowFileMessage(HWND owner, const char *format, const char *name);
+void LoadStartupFile(const char *commandLine);
+int SaveDocument(HINSTANCE instance, HWND owner, HWND edit, char *name, int ask);
+int AskSaveChanges(HWND window, const char *name);
+// The File menu's commands and the close and log-off check.
+void NewCommand();
+void OpenCommand();
+int SaveCommand();
+int SaveAsCommand();
+int MayEndSession();
