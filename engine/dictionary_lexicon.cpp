@@ -1,0 +1,205 @@
+// ILexPronounceA on the engine object, as a face that shares the engine's
+// identity, over the one UserDictionary of the process; and the substitution
+// of the dictionary's words in the texts given to TextData.
+#include "dictionary_lexicon.h"
+
+#include <shlobj.h>
+#include <string.h>
+
+#include <memory>
+#include <new>
+
+#include "dictionary.h"
+#include "journal.h"
+
+namespace {
+
+const char kDictionaryVariable[] = "SPEECHRT_DICTIONARY";
+
+// Every engine object of the process works on the same dictionary. Tests
+// point SPEECHRT_DICTIONARY elsewhere between runs, so the path is looked at
+// for each call and a new path gets a fresh dictionary.
+class SharedDictionaries {
+public:
+    SharedDictionaries() { InitializeCriticalSection(&lock_); }
+    ~SharedDictionaries() { DeleteCriticalSection(&lock_); }
+
+    std::shared_ptr<UserDictionary> Current() {
+        std::string path = UserDictionaryPath();
+        EnterCriticalSection(&lock_);
+        std::shared_ptr<UserDictionary> current;
+        try {
+            if (!current_ || current_->Path() != path)
+                current_ = std::make_shared<UserDictionary>(path);
+            current = current_;
+        } catch (const std::bad_alloc &) {
+        }
+        LeaveCriticalSection(&lock_);
+        return current;
+    }
+
+private:
+    CRITICAL_SECTION lock_;
+    std::shared_ptr<UserDictionary> current_;
+};
+
+std::shared_ptr<UserDictionary> Dictionary() {
+    static SharedDictionaries dictionaries;
+    return dictionaries.Current();
+}
+
+class LexiconFace final : public ILexPronounceA {
+public:
+    LexiconFace(IUnknown *engine, unsigned long engineId) : refs_(1), engine_(engine), engineId_(engineId) {}
+
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void **out) override {
+        if (out && IsEqualIID(iid, IID_ILexPronounceA)) {
+            AddRef();
+            *out = static_cast<ILexPronounceA *>(this);
+            return S_OK;
+        }
+        // Everything else, IUnknown included, is the engine's to answer.
+        return engine_->QueryInterface(iid, out);
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return InterlockedIncrement(&refs_); }
+    ULONG STDMETHODCALLTYPE Release() override {
+        LONG left = InterlockedDecrement(&refs_);
+        if (left == 0) {
+            JournalLine("Lexicon.Destroy").Num("id", engineId_).Write(S_OK);
+            IUnknown *engine = engine_;
+            delete this;
+            engine->Release();
+        }
+        return left;
+    }
+
+    HRESULT STDMETHODCALLTYPE Add(VOICECHARSET charset, const char *word, const char *pronunciation,
+                                  VOICEPARTOFSPEECH partOfSpeech, PVOID, DWORD) override;
+    HRESULT STDMETHODCALLTYPE Get(VOICECHARSET charset, const char *word, WORD sense, char *pronunciation,
+                                  DWORD size, DWORD *needed, VOICEPARTOFSPEECH *partOfSpeech, PVOID engineInfo,
+                                  DWORD engineInfoSize, DWORD *engineInfoNeeded) override;
+    HRESULT STDMETHODCALLTYPE Remove(const char *word, WORD sense) override;
+
+private:
+    LONG refs_;
+    IUnknown *engine_;
+    unsigned long engineId_;
+};
+
+// Only plain spelling is stored; the phonetic alphabets are not supported.
+HRESULT LexiconCall(VOICECHARSET charset, const char *word, const std::shared_ptr<UserDictionary> &dictionary) {
+    if (charset != CHARSET_TEXT)
+        return E_NOTIMPL;
+    if (!word)
+        return E_INVALIDARG;
+    return dictionary ? S_OK : E_OUTOFMEMORY;
+}
+
+HRESULT LexiconFace::Add(VOICECHARSET charset, const char *word, const char *pronunciation,
+                         VOICEPARTOFSPEECH partOfSpeech, PVOID, DWORD) {
+    std::shared_ptr<UserDictionary> dictionary = Dictionary();
+    HRESULT hr = LexiconCall(charset, word, dictionary);
+    if (SUCCEEDED(hr) && !pronunciation)
+        hr = E_INVALIDARG;
+    if (SUCCEEDED(hr)) {
+        try {
+            hr = dictionary->Add(word, pronunciation);
+        } catch (const std::bad_alloc &) {
+            hr = E_OUTOFMEMORY;
+        }
+    }
+    JournalLine("Lexicon.Add")
+        .Num("id", engineId_)
+        .Num("charset", charset)
+        .Text("word", word)
+        .Text("pronunciation", pronunciation)
+        .Num("pos", partOfSpeech)
+        .Write(hr);
+    return hr;
+}
+
+HRESULT LexiconFace::Get(VOICECHARSET charset, const char *word, WORD sense, char *pronunciation, DWORD size,
+                         DWORD *needed, VOICEPARTOFSPEECH *partOfSpeech, PVOID, DWORD, DWORD *engineInfoNeeded) {
+    std::shared_ptr<UserDictionary> dictionary = Dictionary();
+    HRESULT hr = LexiconCall(charset, word, dictionary);
+    std::string found;
+    if (SUCCEEDED(hr)) {
+        try {
+            hr = dictionary->Get(word, sense, &found);
+        } catch (const std::bad_alloc &) {
+            hr = E_OUTOFMEMORY;
+        }
+    }
+    DWORD bytes = SUCCEEDED(hr) ? static_cast<DWORD>(found.size() + 1) : 0;
+    if (needed)
+        *needed = bytes;
+    if (partOfSpeech)
+        *partOfSpeech = VPS_UNKNOWN;
+    if (engineInfoNeeded)
+        *engineInfoNeeded = 0;
+    // No buffer is the sizing call; a buffer must hold the zero as well.
+    if (SUCCEEDED(hr) && pronunciation) {
+        if (size < bytes)
+            hr = LEXERR_PRNBUFTOOSMALL;
+        else
+            memcpy(pronunciation, found.c_str(), bytes);
+    }
+    JournalLine("Lexicon.Get")
+        .Num("id", engineId_)
+        .Num("charset", charset)
+        .Text("word", word)
+        .Num("sense", sense)
+        .Num("size", size)
+        .Num("needed", bytes)
+        .Write(hr);
+    return hr;
+}
+
+HRESULT LexiconFace::Remove(const char *word, WORD sense) {
+    std::shared_ptr<UserDictionary> dictionary = Dictionary();
+    HRESULT hr = LexiconCall(CHARSET_TEXT, word, dictionary);
+    if (SUCCEEDED(hr)) {
+        try {
+            hr = dictionary->Remove(word, sense);
+        } catch (const std::bad_alloc &) {
+            hr = E_OUTOFMEMORY;
+        }
+    }
+    JournalLine("Lexicon.Remove").Num("id", engineId_).Text("word", word).Num("sense", sense).Write(hr);
+    return hr;
+}
+
+} // namespace
+
+HRESULT CreateLexiconFace(IUnknown *engine, unsigned long engineId, void **out) {
+    *out = new (std::nothrow) LexiconFace(engine, engineId);
+    return *out ? S_OK : E_OUTOFMEMORY;
+}
+
+bool ApplyUserDictionary(const char *bytes, size_t size, bool tagged, std::string *block) {
+    try {
+        std::shared_ptr<UserDictionary> dictionary = Dictionary();
+        if (!bytes || !dictionary)
+            return false;
+        size_t spoken = strnlen(bytes, size);
+        std::string text(bytes, spoken);
+        std::string applied = dictionary->Apply(text, tagged);
+        if (applied == text)
+            return false;
+        *block = applied;
+        block->append(bytes + spoken, size - spoken);
+        return true;
+    } catch (const std::bad_alloc &) {
+        return false;
+    }
+}
+
+std::string UserDictionaryPath() {
+    char path[MAX_PATH];
+    DWORD len = GetEnvironmentVariableA(kDictionaryVariable, path, sizeof path);
+    if (len > 0 && len < sizeof path)
+        return path;
+    if (FAILED(SHGetFolderPathA(NULL, CSIDL_APPDATA, NULL, SHGFP_TYPE_CURRENT, path)))
+        return std::string(); // no place for it: every call answers LEXERR_INVALIDLEX
+    return std::string(path) + "\\Kelvanit\\Verbanor 4 TTS\\dictionary.txt";
+}

@@ -1,0 +1,316 @@
+// The engine object: ITTSCentralA queues text for its worker thread, which
+// hands one text at a time to the speech backend; ITTSDialogsA shows the About
+// box. Further interfaces (a user dictionary) join as one more base class and
+// one more QueryInterface entry.
+#include "engine.h"
+
+#include <deque>
+#include <memory>
+#include <new>
+#include <string>
+
+#include <string.h>
+
+#include "backend.h"
+#include "dictionary_lexicon.h"
+#include "journal.h"
+#include "server.h"
+
+namespace {
+
+struct QueuedText {
+    unsigned long id;
+    std::string text; // what is spoken: the bytes before the first zero
+};
+
+// Holds a critical section for one block.
+class Lock {
+public:
+    explicit Lock(CRITICAL_SECTION &cs) : cs_(cs) { EnterCriticalSection(&cs_); }
+    ~Lock() { LeaveCriticalSection(&cs_); }
+    Lock(const Lock &) = delete;
+    Lock &operator=(const Lock &) = delete;
+
+private:
+    CRITICAL_SECTION &cs_;
+};
+
+class Engine final : public ITTSCentralA, public ITTSDialogsA {
+public:
+    Engine(const VoiceMode &mode, std::unique_ptr<SpeechBackend> backend)
+        : refs_(1), id_(NextObjectId()), mode_(mode), backend_(std::move(backend)), audioDest_(NULL),
+          wake_(NULL), cutOff_(NULL), thread_(NULL), current_(0), lastTextId_(0), paused_(false),
+          shutdown_(false) {
+        InitializeCriticalSection(&lock_);
+        ObjectCreated();
+    }
+
+    // Starts the worker. Only after this succeeded does the engine take over
+    // the audio destination reference.
+    HRESULT Start(IUnknown *audioDest) {
+        wake_ = CreateEventA(NULL, FALSE, FALSE, NULL);
+        cutOff_ = CreateEventA(NULL, TRUE, FALSE, NULL);
+        if (!wake_ || !cutOff_ || !backend_)
+            return E_OUTOFMEMORY;
+        thread_ = CreateThread(NULL, 0, WorkerMain, this, 0, NULL);
+        if (!thread_)
+            return HRESULT_FROM_WIN32(GetLastError());
+        audioDest_ = audioDest;
+        JournalLine("Central.Create")
+            .Num("id", id_)
+            .Text("mode", ModeName())
+            .Hex("audio", static_cast<unsigned long>(reinterpret_cast<UINT_PTR>(audioDest)))
+            .Write(S_OK);
+        return S_OK;
+    }
+
+    // IUnknown, shared by every interface of the object.
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void **out) override {
+        if (!out)
+            return E_POINTER;
+        HRESULT hr = S_OK;
+        if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_ITTSCentralA))
+            *out = static_cast<ITTSCentralA *>(this);
+        else if (IsEqualIID(iid, IID_ITTSDialogsA) && !mode_.noDialogs)
+            *out = static_cast<ITTSDialogsA *>(this);
+        else if (IsEqualIID(iid, IID_ILexPronounceA) && !mode_.noDictionary)
+            hr = CreateLexiconFace(static_cast<ITTSCentralA *>(this), id_, out); // keeps the AddRef below
+        else {
+            *out = NULL;
+            hr = E_NOINTERFACE;
+        }
+        if (SUCCEEDED(hr))
+            AddRef();
+        if (IsSpeechIid(iid))
+            JournalLine("Central.QueryInterface").Num("id", id_).Word("iid", IidName(iid).c_str()).Write(hr);
+        return hr;
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return InterlockedIncrement(&refs_); }
+    ULONG STDMETHODCALLTYPE Release() override {
+        LONG left = InterlockedDecrement(&refs_);
+        if (left == 0)
+            delete this;
+        return left;
+    }
+
+    // ITTSCentralA
+    HRESULT STDMETHODCALLTYPE Inject(const char *) override { return Unsupported("Central.Inject"); }
+    HRESULT STDMETHODCALLTYPE ModeGet(PTTSMODEINFOA info) override {
+        HRESULT hr = info ? S_OK : E_POINTER;
+        if (info)
+            *info = mode_.info;
+        JournalLine("Central.ModeGet").Num("id", id_).Write(hr);
+        return hr;
+    }
+    HRESULT STDMETHODCALLTYPE Phoneme(VOICECHARSET, DWORD, SDATA, PSDATA) override {
+        return Unsupported("Central.Phoneme");
+    }
+    HRESULT STDMETHODCALLTYPE PosnGet(QWORD *) override { return Unsupported("Central.PosnGet"); }
+    HRESULT STDMETHODCALLTYPE TextData(VOICECHARSET charset, DWORD flags, SDATA text, PVOID sink,
+                                       IID sinkIid) override;
+    HRESULT STDMETHODCALLTYPE ToFileTime(QWORD *, FILETIME *) override { return Unsupported("Central.ToFileTime"); }
+    HRESULT STDMETHODCALLTYPE AudioPause() override;
+    HRESULT STDMETHODCALLTYPE AudioResume() override;
+    HRESULT STDMETHODCALLTYPE AudioReset() override;
+    HRESULT STDMETHODCALLTYPE Register(PVOID, IID, DWORD *) override { return Unsupported("Central.Register"); }
+    HRESULT STDMETHODCALLTYPE UnRegister(DWORD) override { return Unsupported("Central.UnRegister"); }
+
+    // ITTSDialogsA
+    HRESULT STDMETHODCALLTYPE AboutDlg(HWND owner, const char *title) override;
+    HRESULT STDMETHODCALLTYPE LexiconDlg(HWND, const char *) override { return Unsupported("Central.LexiconDlg"); }
+    HRESULT STDMETHODCALLTYPE GeneralDlg(HWND, const char *) override { return Unsupported("Central.GeneralDlg"); }
+    HRESULT STDMETHODCALLTYPE TranslateDlg(HWND, const char *) override {
+        return Unsupported("Central.TranslateDlg");
+    }
+
+private:
+    ~Engine();
+
+    const char *ModeName() const { return mode_.info.szModeName; }
+    HRESULT Unsupported(const char *call) {
+        JournalLine(call).Num("id", id_).Write(E_NOTIMPL);
+        return E_NOTIMPL;
+    }
+
+    static DWORD WINAPI WorkerMain(LPVOID self) {
+        static_cast<Engine *>(self)->Work();
+        return 0;
+    }
+    void Work();
+
+    LONG refs_;
+    unsigned long id_;
+    VoiceMode mode_;
+    std::unique_ptr<SpeechBackend> backend_;
+    IUnknown *audioDest_; // the reference Select handed over; released at destruction
+
+    // Everything below is shared with the worker and guarded by lock_.
+    CRITICAL_SECTION lock_;
+    HANDLE wake_;   // auto-reset: the queue, pause or shutdown state changed
+    HANDLE cutOff_; // manual-reset: the text being spoken must stop now
+    HANDLE thread_;
+    std::deque<QueuedText> queue_;
+    unsigned long current_; // id of the text being spoken, 0 when none
+    unsigned long lastTextId_;
+    bool paused_;
+    bool shutdown_;
+};
+
+HRESULT Engine::TextData(VOICECHARSET charset, DWORD flags, SDATA text, PVOID, IID) {
+    JournalLine line("Central.TextData");
+    line.Num("id", id_).Text("mode", ModeName()).Num("charset", charset).Num("flags", flags);
+    if (!text.pData && text.dwSize) {
+        line.Num("size", text.dwSize).Write(E_INVALIDARG);
+        return E_INVALIDARG;
+    }
+    const char *bytes = static_cast<const char *>(text.pData);
+    // The user dictionary's pronunciations replace their words before the
+    // text is queued, so that the journal shows what will be spoken.
+    std::string applied;
+    if (!mode_.noDictionary && ApplyUserDictionary(bytes, text.dwSize, (flags & TTSDATAFLAG_TAGGED) != 0, &applied)) {
+        bytes = applied.data();
+        text.dwSize = static_cast<DWORD>(applied.size());
+    }
+    // The notification sink is never called: the worker must not call into
+    // the client, and the programs pass none.
+    QueuedText item;
+    try {
+        item.text.assign(bytes, bytes ? strnlen(bytes, text.dwSize) : 0);
+        Lock hold(lock_);
+        item.id = ++lastTextId_;
+        queue_.push_back(std::move(item));
+        SetEvent(wake_);
+        // Written under the lock so that it always precedes the worker's line
+        // for the start of this text.
+        line.Num("text_id", lastTextId_).Num("size", text.dwSize).Bytes("text", bytes, text.dwSize).Write(S_OK);
+    } catch (const std::bad_alloc &) {
+        return E_OUTOFMEMORY;
+    }
+    return S_OK;
+}
+
+HRESULT Engine::AudioPause() {
+    Lock hold(lock_);
+    HRESULT hr = paused_ ? TTSERR_ALREADYPAUSED : S_OK;
+    paused_ = true;
+    JournalLine("Central.AudioPause").Num("id", id_).Write(hr);
+    return hr;
+}
+
+HRESULT Engine::AudioResume() {
+    Lock hold(lock_);
+    HRESULT hr = paused_ ? S_OK : TTSERR_NOTPAUSED;
+    paused_ = false;
+    SetEvent(wake_);
+    JournalLine("Central.AudioResume").Num("id", id_).Write(hr);
+    return hr;
+}
+
+HRESULT Engine::AudioReset() {
+    Lock hold(lock_);
+    unsigned long dropped = static_cast<unsigned long>(queue_.size());
+    queue_.clear();
+    if (current_)
+        SetEvent(cutOff_);
+    JournalLine("Central.AudioReset").Num("id", id_).Num("dropped", dropped).Num("cut", current_).Write(S_OK);
+    return S_OK;
+}
+
+HRESULT Engine::AboutDlg(HWND owner, const char *title) {
+    std::string text = "Verbanor 4 TTS\n\n"
+                       "A Kelvanit Verbanor 4 TTS beszédmotorjának helyettesítő futtatókörnyezete.\n\n"
+                       "Hang: ";
+    text += ModeName();
+    const char *caption = title ? title : "Verbanor 4 TTS névjegye";
+    // Modal to the owner: MessageBox disables it until the box is closed.
+    int answer = MessageBoxA(owner, text.c_str(), caption, MB_OK | MB_ICONINFORMATION);
+    HRESULT hr = answer ? S_OK : HRESULT_FROM_WIN32(GetLastError());
+    JournalLine("Central.AboutDlg")
+        .Num("id", id_)
+        .Hex("hwnd", static_cast<unsigned long>(reinterpret_cast<UINT_PTR>(owner)))
+        .Text("title", title)
+        .Write(hr);
+    return hr;
+}
+
+void Engine::Work() {
+    backend_->Prepare(mode_.info, cutOff_);
+    for (;;) {
+        QueuedText item;
+        {
+            Lock hold(lock_);
+            while (!shutdown_ && (paused_ || queue_.empty())) {
+                // Wait unlocked, so that TextData and Release can get in.
+                LeaveCriticalSection(&lock_);
+                WaitForSingleObject(wake_, INFINITE);
+                EnterCriticalSection(&lock_);
+            }
+            if (shutdown_)
+                return;
+            item = std::move(queue_.front());
+            queue_.pop_front();
+            current_ = item.id;
+            // Any cut-off from now on is meant for this text.
+            ResetEvent(cutOff_);
+            JournalLine("Speech.Start")
+                .Num("id", id_)
+                .Text("mode", ModeName())
+                .Num("text_id", item.id)
+                .Num("length", static_cast<unsigned long>(item.text.size()))
+                .Write(S_OK);
+        }
+        bool spoken = backend_->Speak(item.text, mode_.info, cutOff_);
+        if (!spoken)
+            backend_->Cancel();
+        Lock hold(lock_);
+        current_ = 0;
+        JournalLine(spoken ? "Speech.Finish" : "Speech.CutOff").Num("id", id_).Num("text_id", item.id).Write(S_OK);
+    }
+}
+
+Engine::~Engine() {
+    unsigned long dropped = 0;
+    if (thread_) {
+        {
+            Lock hold(lock_);
+            shutdown_ = true;
+            dropped = static_cast<unsigned long>(queue_.size());
+            queue_.clear();
+            SetEvent(cutOff_);
+            SetEvent(wake_);
+        }
+        WaitForSingleObject(thread_, INFINITE);
+        CloseHandle(thread_);
+        JournalLine("Central.Destroy").Num("id", id_).Text("mode", ModeName()).Num("dropped", dropped).Write(S_OK);
+    }
+    if (wake_)
+        CloseHandle(wake_);
+    if (cutOff_)
+        CloseHandle(cutOff_);
+    DeleteCriticalSection(&lock_);
+    if (audioDest_)
+        audioDest_->Release();
+    ObjectDestroyed();
+}
+
+} // namespace
+
+HRESULT CreateEngine(const VoiceMode &mode, unsigned long msPerByte, IUnknown *audioDest, ITTSCentralA **out) {
+    *out = NULL;
+    std::unique_ptr<SpeechBackend> backend;
+    try {
+        backend = CreateBackend(msPerByte);
+    } catch (const std::bad_alloc &) {
+        return E_OUTOFMEMORY;
+    }
+    Engine *engine = new (std::nothrow) Engine(mode, std::move(backend));
+    if (!engine)
+        return E_OUTOFMEMORY;
+    HRESULT hr = engine->Start(audioDest);
+    if (FAILED(hr)) {
+        engine->Release();
+        return hr;
+    }
+    *out = engine;
+    return S_OK;
+}

@@ -1,0 +1,201 @@
+// The DLL's COM server side: entry point, class objects, unload accounting and
+// the self-registration that regsvr32 calls.
+#include "server.h"
+
+#include <new>
+#include <string>
+
+#include "audiodest.h"
+#include "enumerator.h"
+#include "journal.h"
+#include "sapi4.h"
+
+HINSTANCE g_module;
+
+namespace {
+
+LONG g_objects;
+LONG g_locks;
+LONG g_lastId;
+
+typedef HRESULT (*CreateFn)(REFIID iid, void **out);
+
+struct ServerClass {
+    const CLSID *clsid;
+    const char *name;
+    const char *description;
+    CreateFn create;
+};
+
+const ServerClass kClasses[] = {
+    {&CLSID_TTSEnumerator, "TTSEnumerator", "Kelvanit Verbanor 4 TTS mode enumerator", CreateEnumerator},
+    {&CLSID_MMAudioDest, "MMAudioDest", "Kelvanit Verbanor 4 TTS multimedia audio destination", CreateAudioDest},
+};
+
+class ClassFactory final : public IClassFactory {
+public:
+    explicit ClassFactory(const ServerClass &cls) : refs_(1), cls_(cls) { ObjectCreated(); }
+
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void **out) override {
+        if (!out)
+            return E_POINTER;
+        if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IClassFactory)) {
+            *out = static_cast<IClassFactory *>(this);
+            AddRef();
+            return S_OK;
+        }
+        *out = NULL;
+        return E_NOINTERFACE;
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return InterlockedIncrement(&refs_); }
+    ULONG STDMETHODCALLTYPE Release() override {
+        LONG left = InterlockedDecrement(&refs_);
+        if (left == 0)
+            delete this;
+        return left;
+    }
+    HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown *outer, REFIID iid, void **out) override {
+        HRESULT hr;
+        if (!out)
+            hr = E_POINTER;
+        else if (outer) {
+            *out = NULL;
+            hr = CLASS_E_NOAGGREGATION;
+        } else
+            hr = cls_.create(iid, out);
+        JournalLine("Factory.CreateInstance").Word("clsid", cls_.name).Word("iid", IidName(iid).c_str()).Write(hr);
+        return hr;
+    }
+    HRESULT STDMETHODCALLTYPE LockServer(BOOL lock) override {
+        if (lock)
+            InterlockedIncrement(&g_locks);
+        else
+            InterlockedDecrement(&g_locks);
+        return S_OK;
+    }
+
+private:
+    ~ClassFactory() { ObjectDestroyed(); }
+
+    LONG refs_;
+    const ServerClass &cls_;
+};
+
+std::string GuidText(const GUID &g) {
+    char text[40];
+    wsprintfA(text, "{%08lX-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X}", g.Data1, g.Data2, g.Data3, g.Data4[0],
+              g.Data4[1], g.Data4[2], g.Data4[3], g.Data4[4], g.Data4[5], g.Data4[6], g.Data4[7]);
+    return text;
+}
+
+LONG SetStringValue(HKEY key, const char *name, const char *value) {
+    return RegSetValueExA(key, name, 0, REG_SZ, reinterpret_cast<const BYTE *>(value), lstrlenA(value) + 1);
+}
+
+HRESULT RegisterServerClass(const ServerClass &cls, const char *path) {
+    std::string keyName = "CLSID\\" + GuidText(*cls.clsid);
+    HKEY clsKey;
+    LONG err = RegCreateKeyExA(HKEY_CLASSES_ROOT, keyName.c_str(), 0, NULL, 0, KEY_WRITE, NULL, &clsKey, NULL);
+    if (err != ERROR_SUCCESS)
+        return HRESULT_FROM_WIN32(err);
+    err = SetStringValue(clsKey, NULL, cls.description);
+    HKEY serverKey;
+    if (err == ERROR_SUCCESS)
+        err = RegCreateKeyExA(clsKey, "InprocServer32", 0, NULL, 0, KEY_WRITE, NULL, &serverKey, NULL);
+    if (err == ERROR_SUCCESS) {
+        err = SetStringValue(serverKey, NULL, path);
+        if (err == ERROR_SUCCESS)
+            err = SetStringValue(serverKey, "ThreadingModel", "Apartment");
+        RegCloseKey(serverKey);
+    }
+    RegCloseKey(clsKey);
+    return HRESULT_FROM_WIN32(err);
+}
+
+HRESULT UnregisterServerClass(const ServerClass &cls) {
+    std::string keyName = "CLSID\\" + GuidText(*cls.clsid);
+    LONG err = RegDeleteTreeA(HKEY_CLASSES_ROOT, keyName.c_str());
+    if (err == ERROR_FILE_NOT_FOUND)
+        err = ERROR_SUCCESS;
+    return HRESULT_FROM_WIN32(err);
+}
+
+} // namespace
+
+void ObjectCreated() { InterlockedIncrement(&g_objects); }
+void ObjectDestroyed() { InterlockedDecrement(&g_objects); }
+unsigned long NextObjectId() { return static_cast<unsigned long>(InterlockedIncrement(&g_lastId)); }
+
+extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID) {
+    if (reason == DLL_PROCESS_ATTACH) {
+        g_module = instance;
+        JournalStartup();
+    } else if (reason == DLL_PROCESS_DETACH) {
+        JournalShutdown();
+    }
+    return TRUE;
+}
+
+STDAPI DllGetClassObject(REFCLSID clsid, REFIID iid, void **out) {
+    HRESULT hr = CLASS_E_CLASSNOTAVAILABLE;
+    const char *name = NULL;
+    if (out)
+        *out = NULL;
+    for (const ServerClass &cls : kClasses) {
+        if (!IsEqualCLSID(clsid, *cls.clsid))
+            continue;
+        name = cls.name;
+        if (!out) {
+            hr = E_POINTER;
+            break;
+        }
+        ClassFactory *factory = new (std::nothrow) ClassFactory(cls);
+        if (!factory) {
+            hr = E_OUTOFMEMORY;
+            break;
+        }
+        hr = factory->QueryInterface(iid, out);
+        factory->Release();
+        break;
+    }
+    JournalLine("Server.GetClassObject")
+        .Word("clsid", name ? name : GuidText(clsid).c_str())
+        .Word("iid", IidName(iid).c_str())
+        .Write(hr);
+    return hr;
+}
+
+STDAPI DllCanUnloadNow() {
+    LONG objects = g_objects, locks = g_locks;
+    HRESULT hr = objects == 0 && locks == 0 ? S_OK : S_FALSE;
+    JournalLine("Server.CanUnloadNow").Num("objects", objects).Num("locks", locks).Write(hr);
+    return hr;
+}
+
+STDAPI DllRegisterServer() {
+    char path[MAX_PATH];
+    DWORD len = GetModuleFileNameA(g_module, path, sizeof path);
+    HRESULT hr = S_OK;
+    // A truncated path would register a file that does not exist.
+    if (len == 0 || len >= sizeof path) {
+        path[0] = '\0';
+        hr = E_FAIL;
+    }
+    for (const ServerClass &cls : kClasses) {
+        if (SUCCEEDED(hr))
+            hr = RegisterServerClass(cls, path);
+    }
+    JournalLine("Server.Register").Text("path", path).Write(hr);
+    return hr;
+}
+
+STDAPI DllUnregisterServer() {
+    HRESULT hr = S_OK;
+    for (const ServerClass &cls : kClasses) {
+        HRESULT one = UnregisterServerClass(cls);
+        if (FAILED(one))
+            hr = one;
+    }
+    JournalLine("Server.Unregister").Write(hr);
+    return hr;
+}

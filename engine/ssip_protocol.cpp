@@ -1,0 +1,207 @@
+// SSIP without sockets: wire format of the text, splitting the server's
+// answers, and the mapping of our modes onto the server's voices.
+#include "ssip_protocol.h"
+
+#include <stdlib.h>
+#include <string.h>
+
+namespace ssip {
+
+namespace {
+
+// A line longer than this is not SSIP: the server's longest are voice lists.
+const size_t kMaxLine = 64 * 1024;
+
+bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+
+} // namespace
+
+bool ParseAddress(const std::string &text, Address *out) {
+    Address address = {"127.0.0.1", kDefaultPort};
+    std::string port;
+    size_t colon = text.rfind(':');
+    if (colon != std::string::npos) {
+        if (colon > 0)
+            address.host = text.substr(0, colon);
+        port = text.substr(colon + 1);
+    } else if (!text.empty() && text.find_first_not_of("0123456789") == std::string::npos) {
+        port = text;
+    } else if (!text.empty()) {
+        address.host = text;
+    }
+    if (!port.empty() || colon != std::string::npos) {
+        if (port.empty() || port.size() > 5 || port.find_first_not_of("0123456789") != std::string::npos)
+            return false;
+        unsigned long n = strtoul(port.c_str(), NULL, 10);
+        if (n == 0 || n > 65535)
+            return false;
+        address.port = static_cast<unsigned short>(n);
+    }
+    *out = address;
+    return true;
+}
+
+std::string AnsiToUtf8(const std::string &ansi) {
+    if (ansi.empty())
+        return std::string();
+    int wide = MultiByteToWideChar(CP_ACP, 0, ansi.data(), static_cast<int>(ansi.size()), NULL, 0);
+    if (wide <= 0)
+        return std::string();
+    std::wstring w(wide, L'\0');
+    MultiByteToWideChar(CP_ACP, 0, ansi.data(), static_cast<int>(ansi.size()), &w[0], wide);
+    int narrow = WideCharToMultiByte(CP_UTF8, 0, w.data(), wide, NULL, 0, NULL, NULL);
+    if (narrow <= 0)
+        return std::string();
+    std::string out(narrow, '\0');
+    WideCharToMultiByte(CP_UTF8, 0, w.data(), wide, &out[0], narrow, NULL, NULL);
+    return out;
+}
+
+bool HasSpeech(const std::string &ansi) { return ansi.find_first_not_of(" \t\r\n\f\v") != std::string::npos; }
+
+std::string SpeakData(const std::string &utf8) {
+    std::string out;
+    out.reserve(utf8.size() + utf8.size() / 16 + 8);
+    bool lineStart = true;
+    for (size_t i = 0; i < utf8.size(); ++i) {
+        char c = utf8[i];
+        if (c == '\r' || c == '\n') {
+            // CRLF, a lone CR and a lone LF are each one line break.
+            if (c == '\r' && i + 1 < utf8.size() && utf8[i + 1] == '\n')
+                ++i;
+            out += "\r\n";
+            lineStart = true;
+            continue;
+        }
+        if (lineStart && c == '.')
+            out += '.';
+        out += c;
+        lineStart = false;
+    }
+    out += "\r\n.\r\n";
+    return out;
+}
+
+unsigned long Block::MessageId() const { return lines.empty() ? 0 : strtoul(lines[0].c_str(), NULL, 10); }
+
+void Reader::Feed(const char *bytes, size_t size) {
+    if (broken_)
+        return;
+    pending_.append(bytes, size);
+    size_t start = 0;
+    for (;;) {
+        size_t end = pending_.find('\n', start);
+        if (end == std::string::npos)
+            break;
+        std::string line = pending_.substr(start, end - start);
+        start = end + 1;
+        if (!line.empty() && line.back() == '\r')
+            line.pop_back();
+        if (line.size() < 4 || !IsDigit(line[0]) || !IsDigit(line[1]) || !IsDigit(line[2]) ||
+            (line[3] != '-' && line[3] != ' ')) {
+            broken_ = true;
+            return;
+        }
+        int code = (line[0] - '0') * 100 + (line[1] - '0') * 10 + (line[2] - '0');
+        if (!partial_.lines.empty() && partial_.code != code) {
+            // A block changed its code half-way: the stream is out of step.
+            broken_ = true;
+            return;
+        }
+        partial_.code = code;
+        partial_.lines.push_back(line.substr(4));
+        if (line[3] == ' ') {
+            done_.push_back(partial_);
+            partial_ = Block();
+        }
+    }
+    pending_.erase(0, start);
+    if (pending_.size() > kMaxLine)
+        broken_ = true;
+}
+
+bool Reader::Next(Block *out) {
+    if (done_.empty())
+        return false;
+    *out = done_.front();
+    done_.pop_front();
+    return true;
+}
+
+void Reader::Clear() {
+    pending_.clear();
+    partial_ = Block();
+    done_.clear();
+    broken_ = false;
+}
+
+Voice VoiceFor(const TTSMODEINFOA &mode) {
+    Voice voice;
+    char iso[9] = "";
+    LCID locale = MAKELCID(mode.language.LanguageID, SORT_DEFAULT);
+    if (mode.language.LanguageID && GetLocaleInfoA(locale, LOCALE_SISO639LANGNAME, iso, sizeof iso) > 0)
+        voice.language = iso;
+    else
+        voice.language = "hu";
+
+    // Bounded by the field: a record from a file need not end in a zero.
+    std::string style(mode.szStyle, strnlen(mode.szStyle, sizeof mode.szStyle));
+    bool usual = style.empty() || style == "normál";
+    if (mode.wAge && mode.wAge <= TTSAGE_CHILD)
+        voice.voiceType = mode.wGender == GENDER_MALE ? "CHILD_MALE" : "CHILD_FEMALE";
+    else if (mode.wGender == GENDER_MALE)
+        voice.voiceType = usual ? "MALE1" : "MALE2";
+    else if (mode.wGender == GENDER_FEMALE)
+        voice.voiceType = usual ? "FEMALE1" : "FEMALE2";
+    else
+        voice.voiceType = "MALE3"; // neutral: a voice none of the others uses
+
+    voice.rate = 0;
+    if (style.find("gyors") != std::string::npos)
+        voice.rate = 40;
+    else if (style.find("lassú") != std::string::npos)
+        voice.rate = -30;
+    voice.pitch = 0;
+    if (mode.wAge >= TTSAGE_ELDERLY)
+        voice.pitch = -20;
+    return voice;
+}
+
+std::vector<Command> VoiceCommands(const Voice &voice) {
+    return {
+        {"SET SELF LANGUAGE " + voice.language, false},
+        {"SET SELF VOICE_TYPE " + voice.voiceType, false},
+        {"SET SELF RATE " + std::to_string(voice.rate), false},
+        {"SET SELF PITCH " + std::to_string(voice.pitch), false},
+    };
+}
+
+std::vector<Command> SessionCommands(const std::string &clientName, const Voice &voice) {
+    std::vector<Command> commands = {
+        {"SET SELF CLIENT_NAME " + clientName, true},
+        // Each text queues behind the one being spoken; "text" would cut it off.
+        {"SET SELF PRIORITY message", true},
+        // Another default module of a desktop's server may have no Hungarian.
+        {"SET SELF OUTPUT_MODULE espeak-ng", false},
+    };
+    for (const Command &c : VoiceCommands(voice))
+        commands.push_back(c);
+    commands.push_back({"SET SELF NOTIFICATION END on", true});
+    commands.push_back({"SET SELF NOTIFICATION CANCEL on", true});
+    return commands;
+}
+
+std::string ClientName(const std::string &user, const std::string &program) {
+    auto clean = [](const std::string &part, const char *fallback) {
+        std::string out;
+        for (char c : part) {
+            bool plain = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || IsDigit(c) || c == '_' || c == '-' ||
+                         c == '.';
+            out += plain ? c : '_';
+        }
+        return out.empty() ? std::string(fallback) : out;
+    };
+    return clean(user, "user") + ":" + clean(program, "program") + ":speechrt";
+}
+
+} // namespace ssip

@@ -1,0 +1,103 @@
+// The parts of talking to a speech-dispatcher (SSIP) that need no socket:
+// what the text looks like on the wire, how the server's answers are split
+// into replies and events, and which server voice stands for which mode.
+#pragma once
+
+#include <deque>
+#include <string>
+#include <vector>
+
+#include "sapi4.h"
+
+namespace ssip {
+
+const unsigned short kDefaultPort = 6560;
+
+struct Address {
+    std::string host;
+    unsigned short port;
+};
+
+// "host:port", "port" or "host" (port 6560). False for a malformed port.
+bool ParseAddress(const std::string &text, Address *out);
+
+// The server wants UTF-8; our text is in the ANSI code page.
+std::string AnsiToUtf8(const std::string &ansi);
+
+// Whether there is anything to say: blanks and line breaks alone make the
+// server report neither start nor end on some modules.
+bool HasSpeech(const std::string &ansi);
+
+// The data block that follows SPEAK: every line break made CRLF (the server
+// only looks for dots after CRLF), a dot at a line start doubled (a lone dot
+// would end the text), and the end marker appended.
+std::string SpeakData(const std::string &utf8);
+
+// One reply or event: the code and the text of each line after "NNN-" or
+// "NNN ". Codes 700-799 are events the server sends whenever it likes,
+// even between a command and its reply.
+struct Block {
+    int code;
+    std::vector<std::string> lines;
+
+    bool IsEvent() const { return code >= 700 && code < 800; }
+    bool IsOk() const { return code >= 200 && code < 300; }
+    // For an event: the message it is about (its first line).
+    unsigned long MessageId() const;
+};
+
+// Splits what arrives, in whatever pieces, into blocks.
+class Reader {
+public:
+    Reader() : broken_(false) {}
+
+    void Feed(const char *bytes, size_t size);
+    // Takes the next complete block; false when none is complete yet.
+    bool Next(Block *out);
+    // The server sent something that is not SSIP; the connection is useless.
+    bool Broken() const { return broken_; }
+    void Clear();
+
+private:
+    std::string pending_; // bytes of an unfinished line
+    Block partial_;       // lines of an unfinished block
+    std::deque<Block> done_;
+    bool broken_;
+};
+
+// How a mode of ours sounds on the server.
+struct Voice {
+    std::string language;  // ISO 639 code, e.g. "hu"
+    std::string voiceType; // MALE1 ... CHILD_FEMALE
+    int rate;              // -100 .. 100
+    int pitch;             // -100 .. 100
+
+    bool operator==(const Voice &other) const {
+        return language == other.language && voiceType == other.voiceType && rate == other.rate &&
+               pitch == other.pitch;
+    }
+    bool operator!=(const Voice &other) const { return !(*this == other); }
+};
+
+// Gender and age choose the voice type, a style other than "normál" its
+// second variant (another person of that gender), "gyors" and "lassú" the rate.
+Voice VoiceFor(const TTSMODEINFOA &mode);
+
+struct Command {
+    std::string line; // without the CRLF
+    // Without it the connection is of no use: no queueing priority, or no
+    // word of when a text has been spoken. A voice setting the server does
+    // not know only changes how the text sounds.
+    bool required;
+};
+
+// The commands that set up a connection for this client and voice, in the
+// order they are sent. Each must be answered before the next goes out.
+std::vector<Command> SessionCommands(const std::string &clientName, const Voice &voice);
+// The part of it that changes the voice on a living connection.
+std::vector<Command> VoiceCommands(const Voice &voice);
+
+// "user:program:speechrt", with anything that would break the line replaced.
+std::string ClientName(const std::string &user, const std::string &program);
+
+} // namespace ssip

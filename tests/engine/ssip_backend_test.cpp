@@ -1,0 +1,291 @@
+// The speech-dispatcher backend against a fake server on loopback: the exact
+// conversation, cutting off, queueing through the engine, and servers that
+// are absent, restart or answer slowly.
+#include <future>
+
+#include "journal.h"
+#include "runtime.h"
+#include "ssip_backend.h"
+#include "ssip_fake_server.h"
+
+namespace {
+
+const char kAnna[] = "Verbanor Anna (magyar női hang)";
+const char kCsilla[] = "Verbanor Csilla (magyar női hang, gyors)";
+
+// A port nothing listens on: taken from the system, then given back.
+unsigned short FreePort() {
+    SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    sockaddr_in addr = {};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    bind(s, reinterpret_cast<sockaddr *>(&addr), sizeof addr);
+    int size = sizeof addr;
+    getsockname(s, reinterpret_cast<sockaddr *>(&addr), &size);
+    closesocket(s);
+    return ntohs(addr.sin_port);
+}
+
+class SsipBackendTest : public RuntimeTest {
+protected:
+    static void SetUpTestSuite() {
+        JournalStartup();
+        WSADATA data;
+        WSAStartup(MAKEWORD(2, 2), &data);
+    }
+
+    void SetUp() override {
+        RuntimeTest::SetUp();
+        cutOff_ = CreateEventA(NULL, TRUE, FALSE, NULL);
+        voice_ = TTSMODEINFOA();
+        voice_.language.LanguageID = MAKELANGID(LANG_HUNGARIAN, SUBLANG_DEFAULT);
+        voice_.wGender = GENDER_FEMALE;
+        voice_.wAge = TTSAGE_ADULT;
+        lstrcpyA(voice_.szStyle, "normál");
+    }
+    void TearDown() override {
+        CloseHandle(cutOff_);
+        RuntimeTest::TearDown();
+    }
+
+    std::unique_ptr<SpeechBackend> Backend(unsigned short port, DWORD replyMs = 1000) {
+        SsipTimeouts timeouts = {500, replyMs, 5000, 10};
+        return CreateSsipBackend({"127.0.0.1", port}, 10, timeouts);
+    }
+    // Speaks and says how long it took, in milliseconds.
+    DWORD Timed(SpeechBackend &backend, const std::string &text, bool *spoken = NULL) {
+        DWORD start = GetTickCount();
+        bool done = backend.Speak(text, voice_, cutOff_);
+        if (spoken)
+            *spoken = done;
+        return GetTickCount() - start;
+    }
+    std::vector<std::string> Speaks(const FakeSsipServer &server) {
+        std::vector<std::string> out;
+        for (const std::string &e : server.Received()) {
+            if (e == "SPEAK" || e.compare(0, 5, "DATA:") == 0 || e == "CANCEL self" || e == "<closed>")
+                out.push_back(e);
+        }
+        return out;
+    }
+
+    HANDLE cutOff_;
+    TTSMODEINFOA voice_;
+};
+
+} // namespace
+
+TEST_F(SsipBackendTest, SetsUpItsSessionAndSpeaksEachTextAsOneMessageToItsEnd) {
+    FakeSsipServer server;
+    auto backend = Backend(server.Port());
+    backend->Prepare(voice_, cutOff_);
+    std::vector<std::string> setUp = server.Received();
+    ASSERT_EQ(9u, setUp.size());
+    EXPECT_EQ(0u, setUp[0].find("SET SELF CLIENT_NAME ")) << setUp[0];
+    EXPECT_EQ(":ssip_tests:speechrt", setUp[0].substr(setUp[0].size() - 20));
+    std::vector<std::string> rest(setUp.begin() + 1, setUp.end());
+    EXPECT_EQ((std::vector<std::string>{"SET SELF PRIORITY message", "SET SELF OUTPUT_MODULE espeak-ng",
+                                        "SET SELF LANGUAGE hu", "SET SELF VOICE_TYPE FEMALE1", "SET SELF RATE 0",
+                                        "SET SELF PITCH 0", "SET SELF NOTIFICATION END on",
+                                        "SET SELF NOTIFICATION CANCEL on"}),
+              rest);
+
+    // The fake slips a stray event and a BEGIN in before the reply; the
+    // backend must still wait for this message's own END.
+    bool spoken = false;
+    DWORD took = Timed(*backend, ".pont\r\n\xe1rv\xedzt\xfbr\xf5\n.", &spoken);
+    EXPECT_TRUE(spoken);
+    EXPECT_GE(took, 90u);
+    EXPECT_LT(took, 1000u);
+    Timed(*backend, "   \r\n"); // nothing to say: the server is not bothered
+    Timed(*backend, "m\xe1sodik");
+    EXPECT_EQ((std::vector<std::string>{"SPEAK", u8"DATA:..pont\r\nárvíztűrő\r\n..", "SPEAK", u8"DATA:második"}),
+              Speaks(server));
+}
+
+TEST_F(SsipBackendTest, CutOffReturnsAtOnceAndCancelDoesNotWaitForTheServer) {
+    FakeSsipOptions options;
+    options.speakMs = INFINITE;
+    options.replyDelayMs = 150;
+    FakeSsipServer server(options);
+    auto backend = Backend(server.Port());
+    auto speaking = std::async(std::launch::async, [&] { return backend->Speak("hossz\xfa", voice_, cutOff_); });
+    ASSERT_TRUE(server.WaitFor(u8"DATA:hosszú"));
+    Sleep(50);
+    DWORD start = GetTickCount();
+    SetEvent(cutOff_);
+    EXPECT_FALSE(speaking.get());
+    EXPECT_LT(GetTickCount() - start, 50u);
+    // A slow answer to CANCEL must not hold up the one who stops.
+    start = GetTickCount();
+    backend->Cancel();
+    EXPECT_LT(GetTickCount() - start, 50u);
+    ASSERT_TRUE(server.WaitFor("CANCEL self"));
+
+    // After the stop the next text is spoken normally, and the late answer
+    // to CANCEL is not taken for the answer to SPEAK.
+    ResetEvent(cutOff_);
+    auto next = std::async(std::launch::async, [&] { return backend->Speak("tov\xe1\x62\x62", voice_, cutOff_); });
+    EXPECT_TRUE(server.WaitFor(u8"DATA:tovább"));
+    SetEvent(cutOff_);
+    EXPECT_FALSE(next.get());
+    backend->Cancel();
+    backend.reset();
+    server.WaitFor("<closed>");
+    EXPECT_EQ((std::vector<std::string>{"SPEAK", u8"DATA:hosszú", "CANCEL self", "SPEAK", u8"DATA:tovább",
+                                        "CANCEL self", "<closed>"}),
+              Speaks(server));
+}
+
+TEST_F(SsipBackendTest, WithoutAServerItIsSilentTakesItsTimeAndSaysSoOnce) {
+    {
+        // Known state first: the journal line is written on each change.
+        FakeSsipServer server;
+        Backend(server.Port())->Prepare(voice_, cutOff_);
+    }
+    unsigned short backendPort = FreePort();
+    auto backend = Backend(backendPort);
+    for (int i = 0; i < 3; ++i) {
+        bool spoken = false;
+        DWORD took = Timed(*backend, "tizenegy b\xe1jt", &spoken); // 12 bytes at 10 ms
+        EXPECT_TRUE(spoken);
+        EXPECT_GE(took, 100u);
+        EXPECT_LT(took, 600u);
+    }
+    std::vector<std::string> unreachable;
+    for (const std::string &line : JournalOf("Speech.Server")) {
+        if (line.find(" state=unreachable ") != std::string::npos)
+            unreachable.push_back(line);
+    }
+    ASSERT_EQ(1u, unreachable.size());
+    EXPECT_EQ("Speech.Server address=\"127.0.0.1:" + std::to_string(backendPort) +
+                  "\" state=unreachable error=10061 -> 0x8007274D",
+              unreachable[0]);
+}
+
+TEST_F(SsipBackendTest, ReconnectsWhenTheServerRestarts) {
+    std::unique_ptr<FakeSsipServer> server(new FakeSsipServer());
+    unsigned short port = server->Port();
+    auto backend = Backend(port);
+    EXPECT_GE(Timed(*backend, "egy"), 90u);
+    server.reset();
+    // Down: silent, the programs go on.
+    bool spoken = false;
+    Timed(*backend, "kett\xf5", &spoken);
+    EXPECT_TRUE(spoken);
+    FakeSsipOptions options;
+    server.reset(new FakeSsipServer(options, port));
+    ASSERT_EQ(port, server->Port());
+    DWORD took = Timed(*backend, "h\xe1rom", &spoken);
+    EXPECT_TRUE(spoken);
+    EXPECT_GE(took, 90u);
+    std::vector<std::string> received = server->Received();
+    ASSERT_GE(received.size(), 11u);
+    EXPECT_EQ(0u, received[0].find("SET SELF CLIENT_NAME "));
+    EXPECT_EQ("SET SELF VOICE_TYPE FEMALE1", received[4]);
+    EXPECT_EQ((std::vector<std::string>{"SPEAK", u8"DATA:három"}), Speaks(*server));
+    std::vector<std::string> states;
+    for (const std::string &line : JournalOf("Speech.Server"))
+        states.push_back(line.substr(line.find("state=")));
+    ASSERT_GE(states.size(), 3u);
+    EXPECT_EQ(0u, states[states.size() - 3].find("state=lost"));
+    EXPECT_EQ(0u, states[states.size() - 2].find("state=unreachable"));
+    EXPECT_EQ(0u, states.back().find("state=connected"));
+}
+
+TEST_F(SsipBackendTest, ASlowServerIsWaitedForWithinItsTimeAndThenGivenUp) {
+    FakeSsipOptions options;
+    options.replyDelayMs = 30;
+    {
+        FakeSsipServer slow(options);
+        bool spoken = false;
+        Timed(*Backend(slow.Port(), 300), "lass\xfa", &spoken);
+        EXPECT_TRUE(spoken);
+        slow.WaitFor("<closed>");
+        EXPECT_EQ((std::vector<std::string>{"SPEAK", u8"DATA:lassú", "<closed>"}), Speaks(slow));
+    }
+    options.replyDelayMs = 800;
+    FakeSsipServer wedged(options);
+    auto backend = Backend(wedged.Port(), 300);
+    DWORD took = Timed(*backend, "x");
+    // One reply timeout, then silence in place of the text: no retry.
+    EXPECT_GE(took, 300u);
+    EXPECT_LT(took, 700u);
+    EXPECT_NE(std::string::npos, JournalOf("Speech.Server").back().find("state=lost error=10060"));
+}
+
+TEST_F(SsipBackendTest, AServerThatRefusesNotificationsIsNotUsed) {
+    FakeSsipOptions options;
+    options.refuse = "SET SELF NOTIFICATION";
+    FakeSsipServer server(options);
+    auto backend = Backend(server.Port());
+    bool spoken = false;
+    Timed(*backend, "nem", &spoken);
+    EXPECT_TRUE(spoken);
+    EXPECT_TRUE(Speaks(server).empty() || Speaks(server) == std::vector<std::string>{"<closed>"});
+    EXPECT_NE(std::string::npos, JournalOf("Speech.Server").back().find("state=refused code=500"));
+}
+
+// Through the runtime as the programs use it, with SPEECHRT_SSIP set.
+class SsipEngineTest : public RuntimeTest {
+protected:
+    void TearDown() override {
+        SetEnvironmentVariableA("SPEECHRT_SSIP", NULL);
+        RuntimeTest::TearDown();
+    }
+    static HRESULT Speak(ITTSCentralA *central, const char *text) {
+        SDATA data = {const_cast<char *>(text), static_cast<DWORD>(lstrlenA(text) + 1)};
+        return central->TextData(CHARSET_TEXT, 0, data, NULL, IID_ITTSBufNotifySink);
+    }
+};
+
+TEST_F(SsipEngineTest, TextsQueueOneMessageAtATimeAndAudioResetCancels) {
+    FakeSsipOptions options;
+    options.speakMs = 300;
+    options.replyDelayMs = 20;
+    FakeSsipServer server(options);
+    SetEnvironmentVariableA("SPEECHRT_SSIP", server.Address().c_str());
+    ITTSCentralA *central = SelectMode(kCsilla);
+    ASSERT_NE(nullptr, central);
+    ASSERT_TRUE(server.WaitFor("SET SELF NOTIFICATION CANCEL on"));
+    EXPECT_TRUE(server.WaitFor("SET SELF VOICE_TYPE FEMALE2", 0));
+    EXPECT_TRUE(server.WaitFor("SET SELF RATE 40", 0));
+
+    // The programs' thread never waits on the server, however slow it is.
+    DWORD start = GetTickCount();
+    Speak(central, "egy");
+    Speak(central, "kett\xf5");
+    Speak(central, "h\xe1rom");
+    EXPECT_LT(GetTickCount() - start, 20u);
+    ASSERT_TRUE(server.WaitFor(u8"DATA:kettő"));
+    start = GetTickCount();
+    central->AudioReset();
+    EXPECT_LT(GetTickCount() - start, 20u);
+    ASSERT_TRUE(server.WaitFor("CANCEL self"));
+    Speak(central, "n\xe9gy");
+    ASSERT_TRUE(server.WaitFor(u8"DATA:négy"));
+
+    // Released while speaking: cancelled before the connection goes.
+    central->Release();
+    EXPECT_EQ((std::vector<std::string>{u8"DATA:egy", u8"DATA:kettő", "CANCEL self", u8"DATA:négy", "CANCEL self",
+                                        "<closed>"}),
+              [&] {
+                  server.WaitFor("<closed>");
+                  std::vector<std::string> out;
+                  for (const std::string &e : server.Received()) {
+                      if (e.compare(0, 5, "DATA:") == 0 || e == "CANCEL self" || e == "<closed>")
+                          out.push_back(e);
+                  }
+                  return out;
+              }());
+    EXPECT_EQ(2u, JournalOf("Speech.CutOff").size());
+}
+
+TEST_F(SsipEngineTest, AnUnsetOrMalformedAddressKeepsTheSilentEngine) {
+    SetEnvironmentVariableA("SPEECHRT_SSIP", "localhost:nincs");
+    ITTSCentralA *central = SelectMode(kAnna);
+    ASSERT_NE(nullptr, central);
+    central->Release();
+    EXPECT_EQ((std::vector<std::string>{"Speech.Server address=\"localhost:nincs\" state=invalid -> 0x80070057"}),
+              JournalOf("Speech.Server"));
+}
