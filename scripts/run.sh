@@ -11,13 +11,36 @@ case "$prog" in
     *) echo "usage: $0 vorira|dalnoka|lexibar [ARGS...]" >&2; exit 2 ;;
 esac
 shift
-"$here/setup.sh"
 # shellcheck source=scripts/env.sh
 . "$here/env.sh"
 # shellcheck source=scripts/display.sh
 . "$here/display.sh"
-ensure_display
-trap stop_virtual_display EXIT
+speech_state=
+cleanup() {
+    [ -z "$speech_state" ] || "$here/speech-server.sh" stop "$speech_state" || true
+    stop_virtual_display
+}
+trap cleanup EXIT
+# A wineserver keeps the display of the process that started it: the display
+# comes before the set-up's own Wine commands wherever Xvfb is already there.
+display_first=0
+if command -v Xvfb >/dev/null 2>&1 && command -v xdpyinfo >/dev/null 2>&1; then
+    ensure_display
+    display_first=1
+fi
+"$here/setup.sh"
+if [ "$display_first" = 0 ]; then
+    ensure_display
+    timeout 15 wineserver -w 2>/dev/null || true
+fi
+# Real speech: the runtime talks to a speech-dispatcher on 127.0.0.1, ours
+# (with a PulseAudio under it where none runs) unless one listens there.
+speech_state=$VERBANOR_BUILD/speech-server
+if speech_env=$("$here/speech-server.sh" start "$speech_state" "${VERBANOR_SPEECH_PORT:-6560}"); then
+    while IFS= read -r assignment; do export "${assignment?}"; done <<<"$speech_env"
+else
+    echo "No speech server could be started: the programs run, but silently." >&2
+fi
 if [ ! -f "$VERBANOR_BUILD/$exe" ]; then
     echo "$prog is not built yet in $VERBANOR_BUILD" >&2
     exit 1

@@ -31,7 +31,9 @@ VK_F1, VK_F2, VK_F3 = 0x70, 0x71, 0x72
 
 
 def wine_env(extra=None):
-    env = dict(os.environ)
+    # The runtime's settings of the shell running the tests (real speech, a
+    # journal of one's own) must not leak into what a test checks.
+    env = {k: v for k, v in os.environ.items() if not k.startswith("SPEECHRT_")}
     env.setdefault("WINEPREFIX", os.path.join(BUILD, "wineprefix"))
     env.setdefault("WINEDEBUG", "-all")
     env.setdefault("WINEDLLOVERRIDES", "mscoree,mshtml=")
@@ -174,7 +176,10 @@ class Program:
     def __init__(self, name, args=(), cwd=None, config=None, extra_env=None, raw_args=None):
         self.tmp = tempfile.mkdtemp(prefix="e2e-" + name + "-")
         self.journal = Journal(os.path.join(self.tmp, "journal.txt"))
-        env = {"SPEECHRT_JOURNAL": winpath(self.journal.path)}
+        # A dictionary of its own, so that words a person stored in the
+        # prefix never change what a test hears.
+        env = {"SPEECHRT_JOURNAL": winpath(self.journal.path),
+               "SPEECHRT_DICTIONARY": winpath(os.path.join(self.tmp, "dictionary.txt"))}
         if config is not None:
             cfg = os.path.join(self.tmp, "engine.ini")
             with open(cfg, "w", encoding="utf-8") as f:
