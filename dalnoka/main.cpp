@@ -32,5 +32,8 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int showState)
     }
     DeleteObject(g_head.TextBrush);
     DeleteObject(g_head.NoTextBrush);
+    // The window is gone, so nothing paints the picture any more.
+    if (g_head.HeadBitmap)
+        DeleteObject(g_head.HeadBitmap);
     return (int)msg.wParam;
 }
