@@ -12,7 +12,7 @@ say() { printf 'setup: %s\n' "$*" >&2; }
 as_root() { if [ "$(id -u)" = 0 ]; then "$@"; else sudo "$@"; fi; }
 
 packages=(g++-mingw-w64-i686 mingw-w64-i686-dev binutils-mingw-w64-i686 cmake make wine wine32:i386 wine64
-          xvfb xauth xdotool x11-utils imagemagick locales fonts-wine googletest python3
+          xvfb xauth xdotool xclip x11-utils imagemagick locales fonts-wine googletest python3
           speech-dispatcher speech-dispatcher-espeak-ng espeak-ng pulseaudio-utils sox)
 # Real speech needs an audio server. A desktop running PipeWire's PulseAudio
 # service has one, and a second PulseAudio installed beside it could be

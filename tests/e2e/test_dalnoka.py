@@ -149,6 +149,19 @@ class DalnokaTest(unittest.TestCase):
         self.assertIsNone(clip_text())
         self.wait_colour(BLUE)
 
+    def test_a_copy_from_an_x_program_is_read_once_although_wine_tells_twice(self):
+        self.start({"ReadOnCopy": 1})
+        # A program outside Wine owns the X clipboard: Wine announces the
+        # change twice, the second time inside the first notice's handling.
+        subprocess.run(["xclip", "-selection", "clipboard", "-i"], input="Árvíztűrő tükörfúrógép".encode("utf-8"),
+                       timeout=10)
+        self.wait_texts(1)
+        time.sleep(1.0)
+        self.assertEqual([("Central.AudioReset", None),
+                          ("Central.TextData", cp1250("Árvíztűrő tükörfúrógép") + b"\0")], self.speech_calls())
+        self.assertIsNone(clip_text())
+        self.wait_colour(BLUE)
+
     def test_unicode_only_copy_is_spoken_in_full(self):
         self.start({"ReadOnCopy": 1})
         clipput("unicode", "árvíztűrő tükörfúrógép")
