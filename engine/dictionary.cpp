@@ -3,6 +3,7 @@
 // flushed temporary file that is renamed over the old one, so that a crash at
 // any moment leaves either the old or the new file on disk.
 #include "dictionary.h"
+#include "lock.h"
 
 #include <algorithm>
 #include <new>
@@ -178,17 +179,6 @@ std::string MutexName(const std::string &path) {
               static_cast<unsigned long>(hash));
     return name;
 }
-
-class Lock {
-public:
-    explicit Lock(CRITICAL_SECTION &cs) : cs_(cs) { EnterCriticalSection(&cs_); }
-    ~Lock() { LeaveCriticalSection(&cs_); }
-    Lock(const Lock &) = delete;
-    Lock &operator=(const Lock &) = delete;
-
-private:
-    CRITICAL_SECTION &cs_;
-};
 
 // Holds the writers' mutex for one read-modify-write, so that two processes
 // changing the dictionary at once cannot lose each other's change.

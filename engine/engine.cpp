@@ -3,6 +3,7 @@
 // box. Further interfaces (a user dictionary) join as one more base class and
 // one more QueryInterface entry.
 #include "engine.h"
+#include "lock.h"
 
 #include <deque>
 #include <memory>
@@ -21,18 +22,6 @@ namespace {
 struct QueuedText {
     unsigned long id;
     std::string text; // what is spoken: the bytes before the first zero
-};
-
-// Holds a critical section for one block.
-class Lock {
-public:
-    explicit Lock(CRITICAL_SECTION &cs) : cs_(cs) { EnterCriticalSection(&cs_); }
-    ~Lock() { LeaveCriticalSection(&cs_); }
-    Lock(const Lock &) = delete;
-    Lock &operator=(const Lock &) = delete;
-
-private:
-    CRITICAL_SECTION &cs_;
 };
 
 class Engine final : public ITTSCentralA, public ITTSDialogsA {

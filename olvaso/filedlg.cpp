@@ -2,8 +2,8 @@
 // procedure and the listing.
 //
 // The platform's listing service changes the process's current directory to
-// the directory it lists and rewrites the spec it is given (under Wine to the
-// bare pattern, upper-cased). The dialogs therefore change to the directory
+// the directory it lists and rewrites the pattern buffer it is given (under
+// Wine to the bare pattern, upper-cased). The dialogs therefore change to the directory
 // themselves, list only the pattern, note the listed directory as an absolute
 // path and go back to the directory they started in. The remembered directory
 // is so always absolute after a listing, the process's current directory never
@@ -61,15 +61,15 @@ bool CanOpenForReading(const char *path)
 bool ListPath(HWND dialog, const char *path)
 {
     char directory[PATH_BUFFER];
-    char spec[PATH_BUFFER];
-    SplitForListing(path, directory, spec);
+    char pattern[PATH_BUFFER];
+    SplitForListing(path, directory, pattern);
     char home[PATH_BUFFER];
     DWORD n = GetCurrentDirectoryA(sizeof home, home);
     if (n == 0 || n >= sizeof home)
         return false;
     if (*directory && !SetCurrentDirectoryA(directory))
         return false;
-    bool listed = DlgDirListA(dialog, spec, IDC_LIST, IDC_PATH, kListFlags) != 0;
+    bool listed = DlgDirListA(dialog, pattern, IDC_LIST, IDC_PATH, kListFlags) != 0;
     char here[PATH_BUFFER];
     DWORD m = GetCurrentDirectoryA(sizeof here, here);
     SetCurrentDirectoryA(home);
