@@ -29,6 +29,8 @@ if command -v Xvfb >/dev/null 2>&1 && command -v xdpyinfo >/dev/null 2>&1; then
     display_first=1
 fi
 "$here/setup.sh"
+# The set-up may have found that this kernel runs only 64-bit programs.
+. "$here/env.sh"
 if [ "$display_first" = 0 ]; then
     ensure_display
     timeout 15 wineserver -w 2>/dev/null || true

@@ -11,7 +11,8 @@ here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 say() { printf 'setup: %s\n' "$*" >&2; }
 as_root() { if [ "$(id -u)" = 0 ]; then "$@"; else sudo "$@"; fi; }
 
-packages=(g++-mingw-w64-i686 mingw-w64-i686-dev binutils-mingw-w64-i686 cmake make wine wine32:i386 wine64
+packages=(g++-mingw-w64-i686 mingw-w64-i686-dev binutils-mingw-w64-i686
+          g++-mingw-w64-x86-64 mingw-w64-x86-64-dev binutils-mingw-w64-x86-64 cmake make wine wine32:i386 wine64
           xvfb xauth xdotool xclip x11-utils imagemagick locales fonts-wine googletest python3
           speech-dispatcher speech-dispatcher-espeak-ng espeak-ng pulseaudio-utils sox)
 # Real speech needs an audio server. A desktop running PipeWire's PulseAudio
@@ -36,12 +37,25 @@ if ! locale -a 2>/dev/null | grep -qi '^hu_HU\.utf-\?8$'; then
     as_root locale-gen >/dev/null
 fi
 
-say "building in $VERBANOR_BUILD"
-if [ ! -f "$VERBANOR_BUILD/CMakeCache.txt" ]; then
-    cmake -S "$VERBANOR_ROOT" -B "$VERBANOR_BUILD" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-        -DCMAKE_TOOLCHAIN_FILE="$VERBANOR_ROOT/cmake/mingw-i686.cmake" >/dev/null
+# Now that Wine is installed, whether it can run 32-bit programs is known.
+# shellcheck source=scripts/env.sh
+. "$here/env.sh"
+
+build_tree() { # build_tree FOLDER ARCH [CMAKE ARGS...]
+    local dir=$1 arch=$2
+    shift 2
+    say "building in $dir"
+    if [ ! -f "$dir/CMakeCache.txt" ]; then
+        cmake -S "$VERBANOR_ROOT" -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+            -DCMAKE_TOOLCHAIN_FILE="$VERBANOR_ROOT/cmake/mingw-$arch.cmake" "$@" >/dev/null
+    fi
+    cmake --build "$dir" -j "$(nproc)" -- --no-print-directory >/dev/null
+}
+if [ "$VERBANOR_ARCH" != i686 ]; then
+    say "this kernel cannot run 32-bit programs: the 32-bit programs are built, but run and tested as a 64-bit build"
+    build_tree "$VERBANOR_ROOT/build/win32" i686 -DVERBANOR_TESTS=OFF
 fi
-cmake --build "$VERBANOR_BUILD" -j "$(nproc)" -- --no-print-directory >/dev/null
+build_tree "$VERBANOR_BUILD" "$VERBANOR_ARCH"
 
 if [ ! -f "$WINEPREFIX/.verbanor-ready" ]; then
     # A half-made prefix fails in odd ways later: start again from nothing.

@@ -8,6 +8,8 @@ here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 # shellcheck source=scripts/display.sh
 . "$here/display.sh"
 "$here/setup.sh"
+# The set-up may have found that this kernel runs only 64-bit programs.
+. "$here/env.sh"
 # Tests always get their own display, so that nothing on a desktop interferes.
 start_virtual_display
 cleanup() {

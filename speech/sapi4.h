@@ -82,7 +82,7 @@ typedef struct TTSMOUTH {
 } TTSMOUTH, *PTTSMOUTH;
 
 // A real engine fills these records; any drift in layout would read garbage.
-static_assert(sizeof(SDATA) == 8, "SDATA is 8 bytes on i686");
+static_assert(sizeof(SDATA) == (sizeof(void *) == 4 ? 8 : 16), "SDATA is 8 bytes on i686");
 static_assert(sizeof(LANGUAGEA) == 66, "LANGUAGEA layout");
 static_assert(sizeof(TTSMODEINFOA) == 1424, "TTSMODEINFOA layout");
 static_assert(offsetof(TTSMODEINFOA, szMfgName) == 16, "szMfgName offset");

@@ -24,6 +24,10 @@ EXES = {
     "lexibar": os.path.join(BUILD, "lexibar", "lexibar.exe"),
 }
 WDRIVE = os.path.join(BUILD, "tests", "e2e", "wdrive.exe")
+# The registry view the programs see: a 32-bit program's HKLM\SOFTWARE is the
+# 32-bit view; a 64-bit test build (on a kernel without 32-bit support) uses
+# the native one.
+REG_VIEW = "/reg:64" if os.environ.get("VERBANOR_ARCH") == "x86_64" else "/reg:32"
 
 # Virtual-key codes used by the tests.
 VK_RETURN, VK_ESCAPE, VK_CONTROL, VK_MENU = 0x0D, 0x1B, 0x11, 0x12

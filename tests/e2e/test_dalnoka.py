@@ -39,15 +39,15 @@ def clip_text():
 
 def reg_reset(values=None):
     """Deletes Dalnoka's key, then stores the given REG_DWORD values."""
-    wine("reg", "delete", KEY, "/reg:32", "/f")
+    wine("reg", "delete", KEY, h.REG_VIEW, "/f")
     for name, value in (values or {}).items():
-        wine("reg", "add", KEY, "/v", name, "/t", "REG_DWORD", "/d", str(value), "/reg:32", "/f")
+        wine("reg", "add", KEY, "/v", name, "/t", "REG_DWORD", "/d", str(value), h.REG_VIEW, "/f")
 
 
 def reg_values():
     """{name: (type, value)} of what Dalnoka's key holds."""
     out = {}
-    for line in wine("reg", "query", KEY, "/reg:32").splitlines():
+    for line in wine("reg", "query", KEY, h.REG_VIEW).splitlines():
         m = re.match(r"\s+(\S+)\s+(REG_\w+)\s+(\S+)", line)
         if m:
             out[m.group(1)] = (m.group(2), int(m.group(3), 16))
