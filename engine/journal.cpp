@@ -88,14 +88,16 @@ std::string JournalEscape(const void *bytes, size_t size) {
     return out;
 }
 
-std::string IidName(REFIID iid) {
-    if (const KnownIid *known = FindIid(iid))
-        return known->name;
-    char text[40];
-    snprintf(text, sizeof text, "{%08lX-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X}", iid.Data1, iid.Data2,
-             iid.Data3, iid.Data4[0], iid.Data4[1], iid.Data4[2], iid.Data4[3], iid.Data4[4], iid.Data4[5],
-             iid.Data4[6], iid.Data4[7]);
-    return text;
+IidText IidName(REFIID iid) {
+    IidText out;
+    if (const KnownIid *known = FindIid(iid)) {
+        lstrcpynA(out.text, known->name, sizeof out.text);
+        return out;
+    }
+    snprintf(out.text, sizeof out.text, "{%08lX-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X}", iid.Data1,
+             iid.Data2, iid.Data3, iid.Data4[0], iid.Data4[1], iid.Data4[2], iid.Data4[3], iid.Data4[4],
+             iid.Data4[5], iid.Data4[6], iid.Data4[7]);
+    return out;
 }
 
 bool IsSpeechIid(REFIID iid) {
@@ -103,13 +105,25 @@ bool IsSpeechIid(REFIID iid) {
     return known && known->speech;
 }
 
-JournalLine::JournalLine(const char *call) : body_(call) {}
+JournalLine::JournalLine(const char *call) : lost_(false) {
+    try {
+        body_ = call;
+    } catch (...) {
+        lost_ = true;
+    }
+}
 
 JournalLine &JournalLine::Word(const char *key, const char *word) {
-    body_ += ' ';
-    body_ += key;
-    body_ += '=';
-    body_ += word;
+    if (lost_)
+        return *this;
+    try {
+        body_ += ' ';
+        body_ += key;
+        body_ += '=';
+        body_ += word;
+    } catch (...) {
+        lost_ = true;
+    }
     return *this;
 }
 
@@ -132,15 +146,23 @@ JournalLine &JournalLine::Text(const char *key, const char *text) {
 }
 
 JournalLine &JournalLine::Bytes(const char *key, const void *bytes, size_t size) {
-    body_ += ' ';
-    body_ += key;
-    body_ += "=\"";
-    body_ += JournalEscape(bytes, size);
-    body_ += '"';
+    if (lost_)
+        return *this;
+    try {
+        body_ += ' ';
+        body_ += key;
+        body_ += "=\"";
+        body_ += JournalEscape(bytes, size);
+        body_ += '"';
+    } catch (...) {
+        lost_ = true;
+    }
     return *this;
 }
 
 void JournalLine::Write(HRESULT result) {
+    if (lost_)
+        return;
     char path[MAX_PATH];
     DWORD len = GetEnvironmentVariableA(kJournalVariable, path, sizeof path);
     if (len == 0 || len >= sizeof path)
@@ -155,7 +177,14 @@ void JournalLine::Write(HRESULT result) {
              static_cast<unsigned long>(ticks % 10000000 / 10), GetCurrentProcessId());
     char tail[24];
     snprintf(tail, sizeof tail, " -> 0x%08lX\n", static_cast<unsigned long>(result));
-    std::string line = head + body_ + tail;
+    std::string line;
+    try {
+        line = head + body_ + tail;
+    } catch (...) {
+        lost_ = true;
+    }
+    if (lost_)
+        return;
 
     // One WriteFile per line on an append handle: lines of other processes
     // never land inside ours. The lock keeps this process's threads in order.

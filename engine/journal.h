@@ -15,11 +15,18 @@ void JournalShutdown();
 std::string JournalEscape(const void *bytes, size_t size);
 
 // The interface name for the IIDs the runtime knows, else the braced GUID.
-std::string IidName(REFIID iid);
+// Held in place, so that naming an interface in a line cannot fail.
+struct IidText {
+    char text[40];
+    const char *c_str() const { return text; }
+};
+IidText IidName(REFIID iid);
 // Whether the IID belongs to the speech interfaces, i.e. worth a journal line
 // when queried (COM itself asks for many others).
 bool IsSpeechIid(REFIID iid);
 
+// Nothing here throws: a line that cannot be built for want of memory is
+// left out, so that journalling never ends a call or a thread.
 class JournalLine {
 public:
     explicit JournalLine(const char *call);
@@ -35,4 +42,5 @@ public:
 
 private:
     std::string body_;
+    bool lost_; // memory ran out while building the line
 };
