@@ -231,12 +231,22 @@ VoiceSet ParseVoiceConfig(const std::string &utf8) {
 VoiceSet LoadVoices() {
     char path[MAX_PATH];
     DWORD len = GetEnvironmentVariableA(kConfigVariable, path, sizeof path);
-    if (len == 0 || len >= sizeof path)
+    if (len == 0)
         return DefaultVoices();
 
     VoiceSet set;
     set.msPerByte = kDefaultMsPerByte;
     set.readError = 0;
+    if (len >= sizeof path) {
+        // A name no file can have is an error like a missing file: the
+        // built-in modes in its place would hide the mistake.
+        std::string name(len, '\0');
+        DWORD got = GetEnvironmentVariableA(kConfigVariable, &name[0], len);
+        name.resize(got < len ? got : 0);
+        set.source = name.empty() ? std::string("?") : name;
+        set.readError = ERROR_FILENAME_EXCED_RANGE;
+        return set;
+    }
     HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL,
                               OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
     if (file == INVALID_HANDLE_VALUE) {

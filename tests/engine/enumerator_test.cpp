@@ -154,7 +154,7 @@ TEST_F(EnumeratorTest, FindMatchesOnlyTheFieldsGivenExactly) {
             wanted.gModeID = all[c.modeIdOf].gModeID;
         HRESULT hr = find->Find(&wanted, NULL, &found);
         if (c.expected < 0) {
-            EXPECT_TRUE(FAILED(hr)) << std::hex << hr;
+            EXPECT_EQ(TTSERR_INVALIDMODE, hr) << std::hex << hr;
         } else {
             ASSERT_EQ(S_OK, hr);
             EXPECT_EQ(0, memcmp(&all[c.expected], &found, sizeof found)) << Name(found.szModeName);
@@ -210,7 +210,7 @@ TEST_F(EnumeratorTest, ConfigurationWithoutModesOffersNone) {
     ITTSFindA *find = NULL;
     ASSERT_EQ(S_OK, en->QueryInterface(IID_ITTSFindA, reinterpret_cast<void **>(&find)));
     TTSMODEINFOA wanted = {}, found = {};
-    EXPECT_TRUE(FAILED(find->Find(&wanted, NULL, &found))) << "even an all-zero record finds nothing";
+    EXPECT_EQ(TTSERR_INVALIDMODE, find->Find(&wanted, NULL, &found)) << "even an all-zero record finds nothing";
     find->Release();
     en->Release();
 
@@ -222,6 +222,15 @@ TEST_F(EnumeratorTest, ConfigurationWithoutModesOffersNone) {
     en->Release();
     EXPECT_NE(std::string::npos, JournalOf("Enum.Create")[1].find(" modes=0 ")) << JournalOf("Enum.Create")[1];
     EXPECT_NE(std::string::npos, JournalOf("Enum.Create")[1].find(" error=2 ")) << JournalOf("Enum.Create")[1];
+
+    // So does a name too long to hold: it never falls back to the built-in modes.
+    SetEnvironmentVariableA("SPEECHRT_CONFIG", ("C:\\" + std::string(300, 'x') + ".ini").c_str());
+    en = NewEnum();
+    ASSERT_NE(nullptr, en);
+    EXPECT_EQ(S_FALSE, en->Next(1, &mode, NULL));
+    en->Release();
+    EXPECT_NE(std::string::npos, JournalOf("Enum.Create")[2].find(" modes=0 ")) << JournalOf("Enum.Create")[2];
+    EXPECT_NE(std::string::npos, JournalOf("Enum.Create")[2].find(" error=206 ")) << JournalOf("Enum.Create")[2];
 }
 
 TEST_F(EnumeratorTest, EachEnumeratorReadsTheConfigurationAnew) {
