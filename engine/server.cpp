@@ -10,6 +10,10 @@
 #include "journal.h"
 #include "sapi4.h"
 
+#ifndef SELFREG_E_CLASS
+#define SELFREG_E_CLASS ((HRESULT)0x80040201L)
+#endif
+
 HINSTANCE g_module;
 
 namespace {
@@ -92,6 +96,49 @@ LONG SetStringValue(HKEY key, const char *name, const char *value) {
     return RegSetValueExA(key, name, 0, REG_SZ, reinterpret_cast<const BYTE *>(value), lstrlenA(value) + 1);
 }
 
+bool SameFile(const char *a, const char *b) {
+    if (lstrcmpiA(a, b) == 0)
+        return true;
+    // The same file may be named in another way (a short name, another drive).
+    BY_HANDLE_FILE_INFORMATION info[2];
+    const char *names[2] = {a, b};
+    for (int i = 0; i < 2; ++i) {
+        HANDLE file = CreateFileA(names[i], 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL,
+                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
+        if (file == INVALID_HANDLE_VALUE)
+            return false;
+        BOOL ok = GetFileInformationByHandle(file, &info[i]);
+        CloseHandle(file);
+        if (!ok)
+            return false;
+    }
+    return info[0].dwVolumeSerialNumber == info[1].dwVolumeSerialNumber &&
+           info[0].nFileIndexHigh == info[1].nFileIndexHigh && info[0].nFileIndexLow == info[1].nFileIndexLow;
+}
+
+enum Owner { kNobody, kThisDll, kAnother };
+
+// Whose the class id is. A key that names no DLL, or another one, belongs to
+// another speech runtime (a real installation uses these very ids): `other`
+// gets what it names.
+Owner OwnerOf(const ServerClass &cls, const char *path, std::string *other) {
+    std::string keyName = "CLSID\\" + GuidText(*cls.clsid);
+    HKEY clsKey;
+    LONG err = RegOpenKeyExA(HKEY_CLASSES_ROOT, keyName.c_str(), 0, KEY_READ, &clsKey);
+    if (err == ERROR_FILE_NOT_FOUND)
+        return kNobody;
+    if (err != ERROR_SUCCESS)
+        return kAnother;
+    char server[MAX_PATH * 2] = "";
+    DWORD size = sizeof server;
+    err = RegGetValueA(clsKey, "InprocServer32", NULL, RRF_RT_REG_SZ, NULL, server, &size);
+    RegCloseKey(clsKey);
+    if (err == ERROR_SUCCESS && SameFile(server, path))
+        return kThisDll;
+    *other = err == ERROR_SUCCESS ? server : "";
+    return kAnother;
+}
+
 HRESULT RegisterServerClass(const ServerClass &cls, const char *path) {
     std::string keyName = "CLSID\\" + GuidText(*cls.clsid);
     HKEY clsKey;
@@ -118,6 +165,16 @@ HRESULT UnregisterServerClass(const ServerClass &cls) {
     if (err == ERROR_FILE_NOT_FOUND)
         err = ERROR_SUCCESS;
     return HRESULT_FROM_WIN32(err);
+}
+
+bool ThisDllPath(char (&path)[MAX_PATH]) {
+    DWORD len = GetModuleFileNameA(g_module, path, sizeof path);
+    // A truncated path would name a file that does not exist.
+    if (len == 0 || len >= sizeof path) {
+        path[0] = '\0';
+        return false;
+    }
+    return true;
 }
 
 } // namespace
@@ -172,30 +229,53 @@ STDAPI DllCanUnloadNow() {
     return hr;
 }
 
+// Registering never takes a class id from another speech runtime: it refuses
+// before writing anything, and the journal names the owner.
 STDAPI DllRegisterServer() {
     char path[MAX_PATH];
-    DWORD len = GetModuleFileNameA(g_module, path, sizeof path);
-    HRESULT hr = S_OK;
-    // A truncated path would register a file that does not exist.
-    if (len == 0 || len >= sizeof path) {
-        path[0] = '\0';
-        hr = E_FAIL;
+    HRESULT hr = ThisDllPath(path) ? S_OK : E_FAIL;
+    std::string other;
+    try {
+        for (const ServerClass &cls : kClasses) {
+            if (SUCCEEDED(hr) && OwnerOf(cls, path, &other) == kAnother)
+                hr = SELFREG_E_CLASS;
+        }
+        for (const ServerClass &cls : kClasses) {
+            if (SUCCEEDED(hr))
+                hr = RegisterServerClass(cls, path);
+        }
+    } catch (const std::bad_alloc &) {
+        hr = E_OUTOFMEMORY;
     }
-    for (const ServerClass &cls : kClasses) {
-        if (SUCCEEDED(hr))
-            hr = RegisterServerClass(cls, path);
-    }
-    JournalLine("Server.Register").Text("path", path).Write(hr);
+    JournalLine line("Server.Register");
+    line.Text("path", path);
+    if (hr == SELFREG_E_CLASS)
+        line.Text("owner", other.c_str());
+    line.Write(hr);
     return hr;
 }
 
+// Only the keys that name this DLL go; another runtime's stay as they are.
 STDAPI DllUnregisterServer() {
-    HRESULT hr = S_OK;
-    for (const ServerClass &cls : kClasses) {
-        HRESULT one = UnregisterServerClass(cls);
-        if (FAILED(one))
-            hr = one;
+    char path[MAX_PATH];
+    HRESULT hr = ThisDllPath(path) ? S_OK : E_FAIL;
+    std::string other, kept;
+    try {
+        for (const ServerClass &cls : kClasses) {
+            if (FAILED(hr))
+                break;
+            Owner owner = OwnerOf(cls, path, &other);
+            if (owner == kThisDll)
+                hr = UnregisterServerClass(cls);
+            else if (owner == kAnother)
+                kept = other;
+        }
+    } catch (const std::bad_alloc &) {
+        hr = E_OUTOFMEMORY;
     }
-    JournalLine("Server.Unregister").Write(hr);
+    JournalLine line("Server.Unregister");
+    if (!kept.empty())
+        line.Text("kept", kept.c_str());
+    line.Write(hr);
     return hr;
 }

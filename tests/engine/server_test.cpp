@@ -80,6 +80,44 @@ TEST_F(ServerTest, RegistersBothClassesAsApartmentInprocServers) {
     EXPECT_EQ("Apartment", RegistryString(kAudioKey, "ThreadingModel"));
 }
 
+// Another speech runtime owns one of the class ids. The test registry is a
+// private one (HKEY_CLASSES_ROOT redirected for this process), so that the
+// build's own registration, which other tests rely on, is never touched.
+TEST_F(ServerTest, RegistrationNeverTakesOrDeletesAnotherServersClasses) {
+    const char kPrivate[] = "Software\\Kelvanit\\speechrt-test-classes";
+    const char kOther[] = "C:\\Program Files\\Other Speech\\othertts.dll";
+    HKEY classes = NULL;
+    RegDeleteTreeA(HKEY_CURRENT_USER, kPrivate);
+    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_CURRENT_USER, kPrivate, 0, NULL, 0, KEY_ALL_ACCESS, NULL, &classes,
+                                             NULL));
+    ASSERT_EQ(ERROR_SUCCESS, RegOverridePredefKey(HKEY_CLASSES_ROOT, classes));
+    HKEY other = NULL;
+    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_CLASSES_ROOT, kEnumKey, 0, NULL, 0, KEY_WRITE, NULL, &other, NULL));
+    RegSetValueExA(other, NULL, 0, REG_SZ, reinterpret_cast<const BYTE *>(kOther), sizeof kOther);
+    RegCloseKey(other);
+
+    EXPECT_TRUE(FAILED(Runtime().RegisterServer()));
+    EXPECT_EQ(kOther, RegistryString(kEnumKey, NULL));
+    EXPECT_EQ("<missing>", RegistryString(kAudioKey, NULL)) << "nothing is registered half-way";
+    ASSERT_EQ(1u, JournalOf("Server.Register").size());
+    EXPECT_NE(std::string::npos, JournalOf("Server.Register")[0].find(" owner=\"C:\\\\Program Files\\\\Other"))
+        << JournalOf("Server.Register")[0];
+
+    // Ours beside it: unregistering removes only what is ours.
+    ASSERT_EQ(ERROR_SUCCESS, RegDeleteTreeA(HKEY_CLASSES_ROOT, "CLSID\\{D67C0280-C743-11CD-80E5-00AA003E4B50}"));
+    ASSERT_EQ(S_OK, Runtime().RegisterServer());
+    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_CLASSES_ROOT, kEnumKey, 0, NULL, 0, KEY_WRITE, NULL, &other, NULL));
+    RegSetValueExA(other, NULL, 0, REG_SZ, reinterpret_cast<const BYTE *>(kOther), sizeof kOther);
+    RegCloseKey(other);
+    EXPECT_EQ(S_OK, Runtime().UnregisterServer());
+    EXPECT_EQ(kOther, RegistryString(kEnumKey, NULL));
+    EXPECT_EQ("<missing>", RegistryString(kAudioKey, NULL));
+
+    RegOverridePredefKey(HKEY_CLASSES_ROOT, NULL);
+    RegCloseKey(classes);
+    RegDeleteTreeA(HKEY_CURRENT_USER, kPrivate);
+}
+
 TEST_F(ServerTest, ClientsReachTheRegisteredClassesThroughCoCreateInstance) {
     ASSERT_EQ(S_OK, Runtime().RegisterServer());
     ASSERT_TRUE(SUCCEEDED(CoInitialize(NULL)));
