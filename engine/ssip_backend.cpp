@@ -8,12 +8,13 @@
 
 #include <deque>
 #include <new>
+#include <string.h>
 
 #include "journal.h"
 
 namespace {
 
-enum ServerState { kUnknown, kConnected, kUnreachable, kRefused, kLost };
+enum ServerState { kUnknown, kConnected, kUnreachable, kRefused, kLost, kBroken };
 
 // One per process: a program that reloads its voice ten times while the
 // server is down says so once, and again only when things change.
@@ -29,6 +30,8 @@ const char *StateName(ServerState state) {
         return "refused";
     case kLost:
         return "lost";
+    case kBroken:
+        return "broken";
     default:
         return "unknown";
     }
@@ -65,29 +68,113 @@ std::string ThisClientName() {
     return ssip::ClientName(user, program);
 }
 
+// At most this much is read at a time before the worker looks at the
+// cut-off again, so that a server that floods cannot hold it.
+const int kReadSlice = 64 * 1024;
+// Events a reply may be preceded by; a real server sends one or two.
+const size_t kMaxEvents = 256;
+
+// A name lookup cannot be interrupted, so it runs on a thread of its own,
+// which the worker leaves behind at a cut-off; the last of the two to be
+// done with the lookup frees it.
+struct Lookup {
+    LONG holders;
+    std::string host;
+    in_addr addr;
+    int error;
+    HANDLE done;
+    HMODULE module;
+};
+
+void DropLookup(Lookup *lookup) {
+    if (InterlockedDecrement(&lookup->holders) == 0) {
+        CloseHandle(lookup->done);
+        delete lookup;
+    }
+}
+
+DWORD WINAPI LookupMain(LPVOID param) {
+    Lookup *lookup = static_cast<Lookup *>(param);
+    HMODULE module = lookup->module;
+    WSADATA data;
+    bool wsa = WSAStartup(MAKEWORD(2, 2), &data) == 0;
+    addrinfo hints = {}, *found = NULL;
+    hints.ai_family = AF_INET;
+    hints.ai_socktype = SOCK_STREAM;
+    int error = getaddrinfo(lookup->host.c_str(), NULL, &hints, &found);
+    if (error == 0 && found) {
+        lookup->addr = reinterpret_cast<sockaddr_in *>(found->ai_addr)->sin_addr;
+        freeaddrinfo(found);
+    } else {
+        lookup->error = error ? error : WSAHOST_NOT_FOUND;
+    }
+    if (wsa)
+        WSACleanup();
+    SetEvent(lookup->done);
+    DropLookup(lookup);
+    FreeLibraryAndExitThread(module, 0);
+    return 0;
+}
+
+// The address of `host`, or a Winsock error; WSAEINTR when `abandon` came first.
+int Resolve(const std::string &host, HANDLE abandon, DWORD timeoutMs, in_addr *out) {
+    out->s_addr = inet_addr(host.c_str());
+    if (out->s_addr != INADDR_NONE)
+        return 0;
+    Lookup *lookup = new (std::nothrow) Lookup();
+    if (!lookup)
+        return WSA_NOT_ENOUGH_MEMORY;
+    try {
+        lookup->host = host;
+    } catch (const std::bad_alloc &) {
+        delete lookup;
+        return WSA_NOT_ENOUGH_MEMORY;
+    }
+    lookup->holders = 2;
+    lookup->done = CreateEventA(NULL, TRUE, FALSE, NULL);
+    HANDLE thread = NULL;
+    if (lookup->done && GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS,
+                                           reinterpret_cast<LPCSTR>(&LookupMain), &lookup->module)) {
+        thread = CreateThread(NULL, 0, LookupMain, lookup, 0, NULL);
+        if (!thread)
+            FreeLibrary(lookup->module);
+    }
+    if (!thread) {
+        if (lookup->done)
+            CloseHandle(lookup->done);
+        delete lookup;
+        return WSA_NOT_ENOUGH_MEMORY;
+    }
+    CloseHandle(thread);
+    HANDLE handles[2] = {abandon, lookup->done};
+    DWORD r = abandon ? WaitForMultipleObjects(2, handles, FALSE, timeoutMs)
+                      : WaitForSingleObject(lookup->done, timeoutMs);
+    int error = WSAETIMEDOUT;
+    if (abandon && r == WAIT_OBJECT_0)
+        error = WSAEINTR;
+    else if (r == (abandon ? WAIT_OBJECT_0 + 1 : WAIT_OBJECT_0)) {
+        error = lookup->error;
+        *out = lookup->addr;
+    }
+    DropLookup(lookup);
+    return error;
+}
+
 class SsipBackend final : public SpeechBackend {
 public:
     SsipBackend(const ssip::Address &address, unsigned long msPerByte, const SsipTimeouts &timeouts)
         : address_(address), timeouts_(timeouts), silent_(CreateTimingBackend(msPerByte)), wsa_(false),
-          sock_(INVALID_SOCKET), net_(WSA_INVALID_EVENT), skipReplies_(0), sounding_(false),
-          lastLoss_(kNone) {
+          sock_(INVALID_SOCKET), net_(WSA_INVALID_EVENT), skipReplies_(0), sounding_(false), lineOpen_(false),
+          clientId_(0), orphan_(0), lastLoss_(kNone) {
         WSADATA data;
         wsa_ = WSAStartup(MAKEWORD(2, 2), &data) == 0;
         if (wsa_)
             net_ = WSACreateEvent();
     }
 
+    // Runs on the engine's worker, like everything else here.
     ~SsipBackend() override {
-        // Closing the connection does not stop the server speaking.
-        if (Connected() && sounding_)
-            SendCancel();
-        if (Connected()) {
-            // Whatever is unread would turn the close into a reset, which
-            // could overtake that CANCEL at the server.
-            ReadAvailable();
-            shutdown(sock_, SD_SEND);
-            closesocket(sock_);
-        }
+        Disconnect(kNone, 0);
         if (net_ != WSA_INVALID_EVENT)
             WSACloseEvent(net_);
         if (wsa_)
@@ -110,26 +197,31 @@ public:
     }
 
 private:
-    enum Wake { kData, kOther, kTimeout, kClosed };
-    enum Loss { kNone, kClosedByServer, kTimedOut };
+    enum Wake { kData, kOther, kTimeout, kClosed, kGarbled };
+    enum Loss { kNone, kClosedByServer, kTimedOut, kMisbehaved };
+    enum Answer { kAnswered, kFailed, kStopped };
 
     bool Connected() const { return sock_ != INVALID_SOCKET; }
     bool Connect(const ssip::Voice &voice, HANDLE abandon);
+    // Closes the connection; what of ours may still sound is cancelled first.
     void Disconnect(Loss why, unsigned long error);
-    bool Send(const std::string &bytes);
+    // Ends a wait that did not bring what was wanted: the connection goes.
+    Answer Lost(Wake wake);
+    // Sends all of `bytes`; `stop`, when signalled, ends the wait early.
+    Answer Send(const std::string &bytes, HANDLE stop);
     void SendCancel();
-    enum Answer { kAnswered, kFailed, kStopped };
     // Waits for the reply to the last command; `stop`, when signalled, ends
     // the wait early with the reply still owed.
-    Answer AwaitReply(ssip::Block *reply, HANDLE stop = NULL);
-    bool Command(const std::string &line, ssip::Block *reply) {
-        return Send(line + "\r\n") && AwaitReply(reply) == kAnswered;
-    }
-    bool SetVoice(const ssip::Voice &voice);
+    Answer AwaitReply(ssip::Block *reply, HANDLE stop);
+    // A command and its reply. Stopped half-way, the connection is closed:
+    // nothing of ours sounds then, and the server may wait for more.
+    bool Command(const std::string &line, ssip::Block *reply, HANDLE stop);
+    bool SetVoice(const ssip::Voice &voice, HANDLE stop);
     unsigned long Queue(const std::string &text, HANDLE cutOff, bool *cut);
     bool AwaitEnd(unsigned long id, HANDLE cutOff, size_t bytes);
     Wake WaitAndRead(DWORD timeoutMs, HANDLE also);
-    bool ReadAvailable();
+    Wake ReadAvailable();
+    bool KeepEvent(const ssip::Block &block);
 
     ssip::Address address_;
     SsipTimeouts timeouts_;
@@ -139,9 +231,12 @@ private:
     WSAEVENT net_; // the socket's readiness, made waitable together with the cut-off
     ssip::Reader reader_;
     std::deque<ssip::Block> events_;
-    unsigned skipReplies_; // answers still due to CANCELs that were not waited for
+    unsigned skipReplies_; // answers still due to commands that were not waited for
     ssip::Voice voice_;    // what the connection is set to
-    bool sounding_;        // a text of ours is queued and its end not yet seen
+    bool sounding_;        // a text of ours may be queued or sounding: it must be cancelled to stop
+    bool lineOpen_;        // part of a command or text went out: nothing else may follow
+    unsigned long clientId_; // the server's number for this connection, 0 when unknown
+    unsigned long orphan_;   // a closed connection whose text may still sound: cancelled on the next
     Loss lastLoss_;
 };
 
@@ -153,17 +248,11 @@ bool SsipBackend::Connect(const ssip::Voice &voice, HANDLE abandon) {
     sockaddr_in addr = {};
     addr.sin_family = AF_INET;
     addr.sin_port = htons(address_.port);
-    addr.sin_addr.s_addr = inet_addr(address_.host.c_str());
-    if (addr.sin_addr.s_addr == INADDR_NONE) {
-        addrinfo hints = {}, *found = NULL;
-        hints.ai_family = AF_INET;
-        hints.ai_socktype = SOCK_STREAM;
-        if (getaddrinfo(address_.host.c_str(), NULL, &hints, &found) != 0 || !found) {
-            NoteServerState(address_, kUnreachable, WSAGetLastError());
-            return false;
-        }
-        addr.sin_addr = reinterpret_cast<sockaddr_in *>(found->ai_addr)->sin_addr;
-        freeaddrinfo(found);
+    int found = Resolve(address_.host, abandon, timeouts_.replyMs, &addr.sin_addr);
+    if (found) {
+        if (found != WSAEINTR)
+            NoteServerState(address_, kUnreachable, found);
+        return false;
     }
 
     SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
@@ -177,10 +266,18 @@ bool SsipBackend::Connect(const ssip::Voice &voice, HANDLE abandon) {
     if (connect(s, reinterpret_cast<sockaddr *>(&addr), sizeof addr) == SOCKET_ERROR) {
         error = WSAGetLastError();
         DWORD start = GetTickCount();
+        HANDLE handles[2] = {abandon, net_};
+        DWORD count = abandon ? 2 : 1;
         while (error == WSAEWOULDBLOCK) {
             DWORD waited = GetTickCount() - start;
-            if (waited >= timeouts_.connectMs ||
-                WaitForSingleObject(net_, timeouts_.connectMs - waited) != WAIT_OBJECT_0) {
+            DWORD r = waited < timeouts_.connectMs
+                          ? WaitForMultipleObjects(count, handles + 2 - count, FALSE, timeouts_.connectMs - waited)
+                          : WAIT_TIMEOUT;
+            if (abandon && r == WAIT_OBJECT_0) {
+                error = WSAEINTR;
+                break;
+            }
+            if (r != WAIT_OBJECT_0 + count - 1) {
                 error = WSAETIMEDOUT;
                 break;
             }
@@ -193,7 +290,11 @@ bool SsipBackend::Connect(const ssip::Voice &voice, HANDLE abandon) {
     if (error) {
         closesocket(s);
         WSAResetEvent(net_);
-        NoteServerState(address_, kUnreachable, error);
+        if (error != WSAEINTR) {
+            // No server: nothing an earlier one was saying sounds any more.
+            orphan_ = 0;
+            NoteServerState(address_, kUnreachable, error);
+        }
         return false;
     }
     // Commands are single short lines: send each at once.
@@ -205,30 +306,50 @@ bool SsipBackend::Connect(const ssip::Voice &voice, HANDLE abandon) {
     events_.clear();
     skipReplies_ = 0;
     sounding_ = false;
+    lineOpen_ = false;
+    clientId_ = 0;
     lastLoss_ = kNone;
     for (const ssip::Command &command : ssip::SessionCommands(ThisClientName(), voice)) {
         ssip::Block reply;
-        if (!Send(command.line + "\r\n"))
+        if (!Command(command.line, &reply, abandon))
             return false; // Disconnect has said why
-        Answer answer = AwaitReply(&reply, abandon);
-        if (answer == kStopped)
-            Disconnect(kNone, 0);
-        if (answer != kAnswered)
-            return false;
         if (command.required && !reply.IsOk()) {
             Disconnect(kNone, 0);
             NoteServerState(address_, kRefused, reply.code);
             return false;
         }
+        if (reply.code == 245)
+            clientId_ = reply.MessageId();
     }
     voice_ = voice;
     NoteServerState(address_, kConnected);
-    return true;
+    if (orphan_) {
+        // A text of the connection that was given up may still sound.
+        if (Send("CANCEL " + std::to_string(orphan_) + "\r\n", NULL) == kAnswered)
+            ++skipReplies_;
+        orphan_ = 0;
+    }
+    return Connected();
 }
 
 void SsipBackend::Disconnect(Loss why, unsigned long error) {
     if (!Connected())
         return;
+    // Closing alone does not stop the server speaking.
+    if (sounding_ && !lineOpen_ && why != kClosedByServer) {
+        const char cancel[] = "CANCEL self\r\n";
+        if (send(sock_, cancel, sizeof cancel - 1, 0) != static_cast<int>(sizeof cancel - 1) && clientId_)
+            orphan_ = clientId_;
+    }
+    if (why != kClosedByServer) {
+        // Whatever is unread would turn the close into a reset, which could
+        // overtake that CANCEL at the server. A server that floods gets one
+        // slice read, no more.
+        char buffer[4096];
+        for (int n = 0; n < kReadSlice && recv(sock_, buffer, sizeof buffer, 0) > 0;)
+            n += sizeof buffer;
+        shutdown(sock_, SD_SEND);
+    }
     closesocket(sock_);
     sock_ = INVALID_SOCKET;
     WSAResetEvent(net_);
@@ -236,44 +357,68 @@ void SsipBackend::Disconnect(Loss why, unsigned long error) {
     events_.clear();
     skipReplies_ = 0;
     sounding_ = false;
+    lineOpen_ = false;
     lastLoss_ = why;
-    if (why != kNone)
+    if (why == kMisbehaved)
+        NoteServerState(address_, kBroken, error);
+    else if (why != kNone)
         NoteServerState(address_, kLost, error);
 }
 
-bool SsipBackend::Send(const std::string &bytes) {
+SsipBackend::Answer SsipBackend::Lost(Wake wake) {
+    if (wake == kTimeout)
+        Disconnect(kTimedOut, WSAETIMEDOUT);
+    else if (wake == kGarbled)
+        Disconnect(kMisbehaved, 0);
+    else
+        Disconnect(kClosedByServer, 0);
+    return kFailed;
+}
+
+SsipBackend::Answer SsipBackend::Send(const std::string &bytes, HANDLE stop) {
     size_t sent = 0;
+    DWORD start = GetTickCount();
     while (Connected() && sent < bytes.size()) {
         int chunk = static_cast<int>(bytes.size() - sent < 65536 ? bytes.size() - sent : 65536);
         int n = send(sock_, bytes.data() + sent, chunk, 0);
         if (n > 0) {
             sent += n;
+            lineOpen_ = sent < bytes.size();
+            start = GetTickCount(); // the server reads: it gets its time again
             continue;
         }
         int error = WSAGetLastError();
         if (error != WSAEWOULDBLOCK) {
             Disconnect(kClosedByServer, error);
-            return false;
+            return kFailed;
         }
-        // A long text fills the socket's buffer while the server is reading.
-        Wake wake = WaitAndRead(timeouts_.replyMs, NULL);
-        if (wake == kTimeout) {
-            Disconnect(kTimedOut, WSAETIMEDOUT);
-            return false;
+        // A long text fills the socket's buffer while the server is reading;
+        // what it says meanwhile does not count as reading.
+        DWORD waited = GetTickCount() - start;
+        Wake wake = waited < timeouts_.replyMs ? WaitAndRead(timeouts_.replyMs - waited, stop) : kTimeout;
+        if (wake == kOther) {
+            if (sent)
+                Disconnect(kNone, 0); // half a line: the connection is of no more use
+            return kStopped;
         }
-        if (wake == kClosed) {
-            Disconnect(kClosedByServer, 0);
-            return false;
-        }
+        if (wake != kData)
+            return Lost(wake);
     }
-    return Connected();
+    return Connected() ? kAnswered : kFailed;
 }
 
 void SsipBackend::SendCancel() {
     // The answer is collected later, when the next command's reply is read:
     // stopping must not wait on the server.
-    if (Send("CANCEL self\r\n"))
+    if (Send("CANCEL self\r\n", NULL) == kAnswered)
         ++skipReplies_;
+}
+
+bool SsipBackend::KeepEvent(const ssip::Block &block) {
+    if (events_.size() >= kMaxEvents)
+        return false;
+    events_.push_back(block);
+    return true;
 }
 
 // Replies come in the order of the commands; events may come at any time,
@@ -284,7 +429,8 @@ SsipBackend::Answer SsipBackend::AwaitReply(ssip::Block *reply, HANDLE stop) {
         ssip::Block block;
         while (reader_.Next(&block)) {
             if (block.IsEvent()) {
-                events_.push_back(block);
+                if (!KeepEvent(block))
+                    return Lost(kGarbled);
             } else if (skipReplies_) {
                 --skipReplies_;
             } else {
@@ -296,21 +442,24 @@ SsipBackend::Answer SsipBackend::AwaitReply(ssip::Block *reply, HANDLE stop) {
         Wake wake = waited < timeouts_.replyMs ? WaitAndRead(timeouts_.replyMs - waited, stop) : kTimeout;
         if (wake == kOther)
             return kStopped;
-        if (wake == kTimeout) {
-            Disconnect(kTimedOut, WSAETIMEDOUT);
-            return kFailed;
-        }
-        if (wake == kClosed) {
-            Disconnect(kClosedByServer, 0);
-            return kFailed;
-        }
+        if (wake != kData)
+            return Lost(wake);
     }
 }
 
-bool SsipBackend::SetVoice(const ssip::Voice &voice) {
+bool SsipBackend::Command(const std::string &line, ssip::Block *reply, HANDLE stop) {
+    Answer answer = Send(line + "\r\n", stop);
+    if (answer == kAnswered)
+        answer = AwaitReply(reply, stop);
+    if (answer == kStopped)
+        Disconnect(kNone, 0);
+    return answer == kAnswered;
+}
+
+bool SsipBackend::SetVoice(const ssip::Voice &voice, HANDLE stop) {
     for (const ssip::Command &command : ssip::VoiceCommands(voice)) {
         ssip::Block reply;
-        if (!Command(command.line, &reply))
+        if (!Command(command.line, &reply, stop))
             return false;
     }
     voice_ = voice;
@@ -322,24 +471,34 @@ unsigned long SsipBackend::Queue(const std::string &text, HANDLE cutOff, bool *c
     // come even before its reply, so only now is the slate wiped.
     events_.clear();
     ssip::Block reply;
-    if (!Command("SPEAK", &reply) || reply.code != 230)
+    if (!Command("SPEAK", &reply, cutOff))
         return 0;
-    if (!Send(ssip::SpeakData(ssip::AnsiToUtf8(text))))
+    if (reply.code != 230)
         return 0;
-    // The text is complete, so the server reads commands again: a stop need
-    // not wait for the reply. That reply and CANCEL's come later, in order.
-    Answer answer = AwaitReply(&reply, cutOff);
+    Answer answer = Send(ssip::SpeakData(ssip::AnsiToUtf8(text)), cutOff);
+    if (answer == kStopped && Connected()) {
+        // Not a byte of the text went out, but the server waits for it.
+        Disconnect(kNone, 0);
+    }
+    if (answer != kAnswered)
+        return 0;
+    // From here the text may sound: every way out cancels it. The server
+    // reads commands again, so a stop need not wait for the reply; that
+    // reply and CANCEL's come later, in order.
+    sounding_ = true;
+    answer = AwaitReply(&reply, cutOff);
     if (answer == kStopped) {
         ++skipReplies_;
-        SendCancel();
+        Cancel();
         *cut = true;
         return 0;
     }
     if (answer != kAnswered)
         return 0;
-    if (reply.code != 225 || reply.lines.size() < 2)
+    if (reply.code != 225 || reply.lines.size() < 2) {
+        Cancel();
         return 0;
-    sounding_ = true;
+    }
     return reply.MessageId();
 }
 
@@ -352,7 +511,7 @@ bool SsipBackend::AwaitEnd(unsigned long id, HANDLE cutOff, size_t bytes) {
         ssip::Block block;
         while (reader_.Next(&block)) {
             if (block.IsEvent())
-                events_.push_back(block);
+                events_.push_back(block); // read no more than a slice: bounded
             else if (skipReplies_)
                 --skipReplies_;
         }
@@ -375,38 +534,44 @@ bool SsipBackend::AwaitEnd(unsigned long id, HANDLE cutOff, size_t bytes) {
         Wake wake = WaitAndRead(static_cast<DWORD>(limit - waited), cutOff);
         if (wake == kOther)
             return false; // cut off: the engine calls Cancel next
-        if (wake == kClosed) {
-            // A server that went away is silent too.
-            Disconnect(kClosedByServer, 0);
+        if (wake == kClosed || wake == kGarbled) {
+            // A server that went away is silent too; one that talks nonsense is cancelled first.
+            Lost(wake);
             return true;
         }
     }
 }
 
+// The cut-off comes first: a server that keeps the socket readable must not
+// hide it.
 SsipBackend::Wake SsipBackend::WaitAndRead(DWORD timeoutMs, HANDLE also) {
-    HANDLE handles[2] = {net_, also};
-    DWORD r = WaitForMultipleObjects(also ? 2 : 1, handles, FALSE, timeoutMs);
-    if (r == WAIT_OBJECT_0 + 1)
+    HANDLE handles[2] = {also, net_};
+    DWORD r = also ? WaitForMultipleObjects(2, handles, FALSE, timeoutMs) : WaitForSingleObject(net_, timeoutMs);
+    if (also && r == WAIT_OBJECT_0)
         return kOther;
-    if (r != WAIT_OBJECT_0)
+    if (r != (also ? WAIT_OBJECT_0 + 1 : WAIT_OBJECT_0))
         return kTimeout;
     WSANETWORKEVENTS happened = {};
     WSAEnumNetworkEvents(sock_, net_, &happened);
-    return ReadAvailable() ? kData : kClosed;
+    return ReadAvailable();
 }
 
-bool SsipBackend::ReadAvailable() {
+SsipBackend::Wake SsipBackend::ReadAvailable() {
     char buffer[4096];
-    for (;;) {
+    for (int total = 0; total < kReadSlice; total += sizeof buffer) {
         int n = recv(sock_, buffer, sizeof buffer, 0);
         if (n > 0) {
             reader_.Feed(buffer, n);
+            if (reader_.Broken())
+                return kGarbled;
             continue;
         }
         if (n == 0 || WSAGetLastError() != WSAEWOULDBLOCK)
-            return false;
-        return !reader_.Broken();
+            return kClosed;
+        break;
     }
+    // Whatever is left wakes the next wait again.
+    return kData;
 }
 
 bool SsipBackend::Speak(const std::string &text, const TTSMODEINFOA &voice, HANDLE cutOff) {
@@ -415,17 +580,20 @@ bool SsipBackend::Speak(const std::string &text, const TTSMODEINFOA &voice, HAND
     ssip::Voice wanted = ssip::VoiceFor(voice);
     for (int attempt = 0; attempt < 2; ++attempt) {
         // A server that restarted while we were idle has closed this end.
-        if (Connected() && WaitForSingleObject(net_, 0) == WAIT_OBJECT_0 && WaitAndRead(0, NULL) == kClosed)
-            Disconnect(kClosedByServer, 0);
+        if (Connected() && WaitForSingleObject(net_, 0) == WAIT_OBJECT_0) {
+            Wake wake = WaitAndRead(0, NULL);
+            if (wake == kClosed || wake == kGarbled)
+                Lost(wake);
+        }
         if (!Connected() && !Connect(wanted, cutOff))
             break;
         if (WaitForSingleObject(cutOff, 0) == WAIT_OBJECT_0)
             return false;
         bool cut = false;
-        unsigned long id = wanted == voice_ || SetVoice(wanted) ? Queue(text, cutOff, &cut) : 0;
+        unsigned long id = wanted == voice_ || SetVoice(wanted, cutOff) ? Queue(text, cutOff, &cut) : 0;
         if (id)
             return AwaitEnd(id, cutOff, text.size());
-        if (cut)
+        if (cut || WaitForSingleObject(cutOff, 0) == WAIT_OBJECT_0)
             return false;
         // Only a connection the server closed is worth one more try; one
         // that timed out would only make the reader wait twice as long.

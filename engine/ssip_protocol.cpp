@@ -11,6 +11,10 @@ namespace {
 
 // A line longer than this is not SSIP: the server's longest are voice lists.
 const size_t kMaxLine = 64 * 1024;
+// Nor is a block larger than this (its lines and what each costs to keep):
+// a server that never ends one must not take all memory.
+const size_t kMaxBlock = 256 * 1024;
+const size_t kLineCost = 32;
 
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 
@@ -93,6 +97,10 @@ void Reader::Feed(const char *bytes, size_t size) {
         size_t end = pending_.find('\n', start);
         if (end == std::string::npos)
             break;
+        if (end - start > kMaxLine) {
+            broken_ = true;
+            return;
+        }
         std::string line = pending_.substr(start, end - start);
         start = end + 1;
         if (!line.empty() && line.back() == '\r')
@@ -110,9 +118,15 @@ void Reader::Feed(const char *bytes, size_t size) {
         }
         partial_.code = code;
         partial_.lines.push_back(line.substr(4));
+        partialSize_ += line.size() + kLineCost;
+        if (partialSize_ > kMaxBlock) {
+            broken_ = true;
+            return;
+        }
         if (line[3] == ' ') {
             done_.push_back(partial_);
             partial_ = Block();
+            partialSize_ = 0;
         }
     }
     pending_.erase(0, start);
@@ -131,6 +145,7 @@ bool Reader::Next(Block *out) {
 void Reader::Clear() {
     pending_.clear();
     partial_ = Block();
+    partialSize_ = 0;
     done_.clear();
     broken_ = false;
 }
@@ -186,6 +201,8 @@ std::vector<Command> SessionCommands(const std::string &clientName, const Voice 
     };
     for (const Command &c : VoiceCommands(voice))
         commands.push_back(c);
+    // Its number lets a later connection cancel what this one left sounding.
+    commands.push_back({"HISTORY GET CLIENT_ID", false});
     commands.push_back({"SET SELF NOTIFICATION END on", true});
     commands.push_back({"SET SELF NOTIFICATION CANCEL on", true});
     return commands;

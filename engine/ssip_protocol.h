@@ -49,18 +49,20 @@ struct Block {
 // Splits what arrives, in whatever pieces, into blocks.
 class Reader {
 public:
-    Reader() : broken_(false) {}
+    Reader() : partialSize_(0), broken_(false) {}
 
     void Feed(const char *bytes, size_t size);
     // Takes the next complete block; false when none is complete yet.
     bool Next(Block *out);
-    // The server sent something that is not SSIP; the connection is useless.
+    // The server sent something that is not SSIP, or a line or block larger
+    // than any reply; the connection is useless.
     bool Broken() const { return broken_; }
     void Clear();
 
 private:
     std::string pending_; // bytes of an unfinished line
     Block partial_;       // lines of an unfinished block
+    size_t partialSize_;  // what they hold, bounded
     std::deque<Block> done_;
     bool broken_;
 };

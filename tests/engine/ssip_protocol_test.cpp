@@ -113,6 +113,17 @@ TEST(SsipReader, WhatIsNotSsipBreaksTheConnection) {
         reader.Feed(garbage, strlen(garbage));
         EXPECT_TRUE(reader.Broken()) << garbage;
     }
+    // Well-formed but endless: a block that never ends, and one line too
+    // long for any reply, even when it arrives whole.
+    ssip::Reader endless;
+    const std::string more = "701-1\r\n";
+    for (int i = 0; i < 1000000 && !endless.Broken(); ++i)
+        endless.Feed(more.data(), more.size());
+    EXPECT_TRUE(endless.Broken()) << "an unfinished block must not grow without end";
+    ssip::Reader longLine;
+    std::string line = "225-" + std::string(1 << 20, 'x') + "\r\n";
+    longLine.Feed(line.data(), line.size());
+    EXPECT_TRUE(longLine.Broken());
 }
 
 TEST(SsipVoices, TheThreeVerbanorVoicesSoundDifferentInHungarian) {

@@ -1,0 +1,17 @@
+#!/usr/bin/env bash
+# Runs the ssip_tests cases meant for the real speech-dispatcher against a
+# private one on a null sink (nothing is heard), and stops exactly what it
+# started. Exits 77 (skipped) where no speech-dispatcher is installed.
+#   real_server.sh BUILD_DIR SSIP_TESTS_EXE
+set -euo pipefail
+build=$1
+exe=$2
+root=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
+command -v speech-dispatcher >/dev/null || { echo "no speech-dispatcher: skipped"; exit 77; }
+state=$(mktemp -d /tmp/speechrt-real-server.XXXXXX)
+port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])')
+cleanup() { "$root/scripts/speech-server.sh" stop "$state" >/dev/null 2>&1 || true; rm -rf "$state"; }
+trap cleanup EXIT
+"$root/scripts/speech-server.sh" start "$state" "$port" --null-sink >/dev/null
+export SPEECHRT_TEST_SERVER=127.0.0.1:$port
+"$root/scripts/wine-run" --build "$build" "$exe" --gtest_filter='*RealServer*'
