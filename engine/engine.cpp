@@ -19,6 +19,11 @@
 
 namespace {
 
+// How long Release waits for the worker. A text cut off by a server that
+// answers ends well within this; a wedged server's time-outs are left to the
+// worker, which then ends on its own and frees what is left.
+const DWORD kJoinMs = 50;
+
 struct QueuedText {
     unsigned long id;
     std::string text; // what is spoken: the bytes before the first zero
@@ -27,9 +32,9 @@ struct QueuedText {
 class Engine final : public ITTSCentralA, public ITTSDialogsA {
 public:
     Engine(const VoiceMode &mode, std::unique_ptr<SpeechBackend> backend)
-        : refs_(1), id_(NextObjectId()), mode_(mode), backend_(std::move(backend)), audioDest_(NULL),
-          wake_(NULL), cutOff_(NULL), thread_(NULL), current_(0), lastTextId_(0), paused_(false),
-          shutdown_(false) {
+        : refs_(1), holders_(1), id_(NextObjectId()), mode_(mode), backend_(std::move(backend)),
+          audioDest_(NULL), module_(NULL), wake_(NULL), cutOff_(NULL), thread_(NULL), current_(0),
+          lastTextId_(0), paused_(false), shutdown_(false) {
         InitializeCriticalSection(&lock_);
         ObjectCreated();
     }
@@ -41,9 +46,19 @@ public:
         cutOff_ = CreateEventA(NULL, TRUE, FALSE, NULL);
         if (!wake_ || !cutOff_ || !backend_)
             return E_OUTOFMEMORY;
-        thread_ = CreateThread(NULL, 0, WorkerMain, this, 0, NULL);
-        if (!thread_)
+        // The worker may outlive the object: it holds the DLL until it has
+        // left the DLL's code, and the object until it no longer needs it.
+        if (!GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS, reinterpret_cast<LPCSTR>(&WorkerMain),
+                                &module_))
             return HRESULT_FROM_WIN32(GetLastError());
+        InterlockedIncrement(&holders_);
+        thread_ = CreateThread(NULL, 0, WorkerMain, this, 0, NULL);
+        if (!thread_) {
+            HRESULT hr = HRESULT_FROM_WIN32(GetLastError());
+            InterlockedDecrement(&holders_);
+            FreeLibrary(module_);
+            return hr;
+        }
         audioDest_ = audioDest;
         JournalLine("Central.Create")
             .Num("id", id_)
@@ -78,7 +93,7 @@ public:
     ULONG STDMETHODCALLTYPE Release() override {
         LONG left = InterlockedDecrement(&refs_);
         if (left == 0)
-            delete this;
+            Close();
         return left;
     }
 
@@ -114,6 +129,12 @@ public:
 
 private:
     ~Engine();
+    void Close();
+    // The object goes when both the client side and the worker are done with it.
+    void Unhold() {
+        if (InterlockedDecrement(&holders_) == 0)
+            delete this;
+    }
 
     const char *ModeName() const { return mode_.info.szModeName; }
     HRESULT Unsupported(const char *call) {
@@ -122,16 +143,25 @@ private:
     }
 
     static DWORD WINAPI WorkerMain(LPVOID self) {
-        static_cast<Engine *>(self)->Work();
+        Engine *engine = static_cast<Engine *>(self);
+        HMODULE module = engine->module_;
+        engine->Work();
+        engine->Unhold();
+        FreeLibraryAndExitThread(module, 0);
         return 0;
     }
     void Work();
+    // Runs a backend call; whatever it throws costs only that text, with a
+    // journal line, never the program.
+    template <typename Fn> bool Guarded(unsigned long textId, Fn fn);
 
     LONG refs_;
+    LONG holders_; // the client side (until Release) and the worker
     unsigned long id_;
     VoiceMode mode_;
     std::unique_ptr<SpeechBackend> backend_;
     IUnknown *audioDest_; // the reference Select handed over; released at destruction
+    HMODULE module_;      // the worker's hold on the DLL
 
     // Everything below is shared with the worker and guarded by lock_.
     CRITICAL_SECTION lock_;
@@ -222,8 +252,22 @@ HRESULT Engine::AboutDlg(HWND owner, const char *title) {
     return hr;
 }
 
+template <typename Fn> bool Engine::Guarded(unsigned long textId, Fn fn) {
+    HRESULT hr;
+    try {
+        fn();
+        return true;
+    } catch (const std::bad_alloc &) {
+        hr = E_OUTOFMEMORY;
+    } catch (...) {
+        hr = E_UNEXPECTED;
+    }
+    JournalLine("Speech.Dropped").Num("id", id_).Num("text_id", textId).Write(hr);
+    return false;
+}
+
 void Engine::Work() {
-    backend_->Prepare(mode_.info, cutOff_);
+    Guarded(0, [&] { backend_->Prepare(mode_.info, cutOff_); });
     for (;;) {
         QueuedText item;
         {
@@ -235,7 +279,7 @@ void Engine::Work() {
                 EnterCriticalSection(&lock_);
             }
             if (shutdown_)
-                return;
+                break;
             item = std::move(queue_.front());
             queue_.pop_front();
             current_ = item.id;
@@ -248,16 +292,27 @@ void Engine::Work() {
                 .Num("length", static_cast<unsigned long>(item.text.size()))
                 .Write(S_OK);
         }
-        bool spoken = backend_->Speak(item.text, mode_.info, cutOff_);
-        if (!spoken)
-            backend_->Cancel();
+        bool spoken = false;
+        bool whole = Guarded(item.id, [&] {
+            spoken = backend_->Speak(item.text, mode_.info, cutOff_);
+            if (!spoken)
+                backend_->Cancel();
+        });
+        if (!whole)
+            Guarded(item.id, [&] { backend_->Cancel(); });
         Lock hold(lock_);
+        // A reset that came as the text ended has reported it cut off: so be it.
+        if (spoken && WaitForSingleObject(cutOff_, 0) == WAIT_OBJECT_0)
+            spoken = false;
         current_ = 0;
-        JournalLine(spoken ? "Speech.Finish" : "Speech.CutOff").Num("id", id_).Num("text_id", item.id).Write(S_OK);
+        if (whole)
+            JournalLine(spoken ? "Speech.Finish" : "Speech.CutOff").Num("id", id_).Num("text_id", item.id).Write(S_OK);
     }
+    // The connection ends here, on this thread, never on the client's.
+    Guarded(0, [&] { backend_.reset(); });
 }
 
-Engine::~Engine() {
+void Engine::Close() {
     unsigned long dropped = 0;
     if (thread_) {
         {
@@ -268,17 +323,25 @@ Engine::~Engine() {
             SetEvent(cutOff_);
             SetEvent(wake_);
         }
-        WaitForSingleObject(thread_, INFINITE);
+        WaitForSingleObject(thread_, kJoinMs);
         CloseHandle(thread_);
+        thread_ = NULL;
         JournalLine("Central.Destroy").Num("id", id_).Text("mode", ModeName()).Num("dropped", dropped).Write(S_OK);
     }
+    if (audioDest_) {
+        audioDest_->Release();
+        audioDest_ = NULL;
+    }
+    Unhold();
+}
+
+Engine::~Engine() {
     if (wake_)
         CloseHandle(wake_);
     if (cutOff_)
         CloseHandle(cutOff_);
     DeleteCriticalSection(&lock_);
-    if (audioDest_)
-        audioDest_->Release();
+    backend_.reset(); // only when no worker ever ran
     ObjectDestroyed();
 }
 

@@ -229,6 +229,48 @@ TEST_F(EngineTest, AudioResetCutsOffTheTextAndDropsTheQueue) {
     EXPECT_EQ(0u, central->Release());
 }
 
+TEST_F(EngineTest, AudioResetAnywhereBetweenTextDataAndTheEndSilencesTheText) {
+    // At once, before the worker may even have taken the text: every reset
+    // falls somewhere between queueing and speaking, and none may be lost.
+    UseTimedVoices(1000);
+    ITTSCentralA *central = SelectMode(kAnna);
+    ASSERT_NE(nullptr, central);
+    for (int i = 0; i < 30; ++i) {
+        Speak(central, "x", 2);
+        if (i % 3)
+            Sleep(i % 3 - 1);
+        central->AudioReset();
+    }
+    Sleep(1300);
+    EXPECT_TRUE(JournalOf("Speech.Finish").empty()) << "a text went on after its reset";
+    EXPECT_EQ(0u, central->Release());
+
+    // Texts that end about when they are reset: a reset that reports a text
+    // as cut off must never be followed by that text's Speech.Finish.
+    UseTimedVoices(1);
+    central = SelectMode(kAnna);
+    ASSERT_NE(nullptr, central);
+    for (int i = 0; i < 300; ++i) {
+        Speak(central, "xy", 3);
+        Sleep(i % 4);
+        central->AudioReset();
+    }
+    EXPECT_EQ(0u, central->Release());
+    std::vector<std::string> journal = Journal();
+    unsigned long engine = JournalId(JournalOf("Central.Create").back());
+    int cuts = 0;
+    for (const std::string &reset : JournalOf("Central.AudioReset")) {
+        std::string cut = reset.substr(reset.find(" cut=") + 5);
+        cut = cut.substr(0, cut.find(' '));
+        if (cut == "0" || JournalId(reset) != engine)
+            continue;
+        ++cuts;
+        EXPECT_EQ(0, std::count(journal.begin(), journal.end(), SpeechLine("Finish", std::stoi(cut)))) << reset;
+        EXPECT_EQ(1, std::count(journal.begin(), journal.end(), SpeechLine("CutOff", std::stoi(cut)))) << reset;
+    }
+    EXPECT_GT(cuts, 0);
+}
+
 TEST_F(EngineTest, PauseHoldsBackTheQueueUntilResume) {
     UseTimedVoices(10);
     ITTSCentralA *central = SelectMode(kAnna);
