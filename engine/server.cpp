@@ -5,6 +5,8 @@
 #include <new>
 #include <string>
 
+#include <string.h>
+
 #include "audiodest.h"
 #include "enumerator.h"
 #include "journal.h"
@@ -129,11 +131,20 @@ Owner OwnerOf(const ServerClass &cls, const char *path, std::string *other) {
         return kNobody;
     if (err != ERROR_SUCCESS)
         return kAnother;
-    char server[MAX_PATH * 2] = "";
+    char server[MAX_PATH * 2] = "", description[256] = "";
     DWORD size = sizeof server;
     err = RegGetValueA(clsKey, "InprocServer32", NULL, RRF_RT_REG_SZ, NULL, server, &size);
+    size = sizeof description;
+    if (RegGetValueA(clsKey, NULL, NULL, RRF_RT_REG_SZ, NULL, description, &size) != ERROR_SUCCESS)
+        description[0] = '\0';
     RegCloseKey(clsKey);
     if (err == ERROR_SUCCESS && SameFile(server, path))
+        return kThisDll;
+    // This runtime registered from where its build was before (a checkout
+    // that moved): still ours.
+    const char *name = strrchr(server, '\\');
+    if (err == ERROR_SUCCESS && lstrcmpiA(name ? name + 1 : server, "speechrt.dll") == 0 &&
+        lstrcmpA(description, cls.description) == 0)
         return kThisDll;
     *other = err == ERROR_SUCCESS ? server : "";
     return kAnother;

@@ -113,6 +113,17 @@ TEST_F(ServerTest, RegistrationNeverTakesOrDeletesAnotherServersClasses) {
     EXPECT_EQ(kOther, RegistryString(kEnumKey, NULL));
     EXPECT_EQ("<missing>", RegistryString(kAudioKey, NULL));
 
+    // This runtime's own keys from a build that has moved are its to replace.
+    const char kMoved[] = "C:\\old\\build\\speechrt.dll";
+    const char kDescription[] = "Kelvanit Verbanor 4 TTS mode enumerator";
+    ASSERT_EQ(ERROR_SUCCESS, RegSetValueA(HKEY_CLASSES_ROOT, "CLSID\\{D67C0280-C743-11CD-80E5-00AA003E4B50}", REG_SZ,
+                                          kDescription, sizeof kDescription - 1));
+    ASSERT_EQ(ERROR_SUCCESS, RegSetValueA(HKEY_CLASSES_ROOT, kEnumKey, REG_SZ, kMoved, sizeof kMoved - 1));
+    EXPECT_EQ(S_OK, Runtime().RegisterServer());
+    char path[MAX_PATH];
+    GetModuleFileNameA(Runtime().module, path, sizeof path);
+    EXPECT_EQ(path, RegistryString(kEnumKey, NULL));
+
     RegOverridePredefKey(HKEY_CLASSES_ROOT, NULL);
     RegCloseKey(classes);
     RegDeleteTreeA(HKEY_CURRENT_USER, kPrivate);
