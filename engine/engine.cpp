@@ -10,6 +10,7 @@
 #include <new>
 #include <string>
 
+#include <stdio.h>
 #include <string.h>
 
 #include "backend.h"
@@ -236,13 +237,16 @@ HRESULT Engine::AudioReset() {
 }
 
 HRESULT Engine::AboutDlg(HWND owner, const char *title) {
-    std::string text = "Verbanor 4 TTS\n\n"
-                       "A Kelvanit Verbanor 4 TTS beszédmotorjának helyettesítő futtatókörnyezete.\n\n"
-                       "Hang: ";
-    text += ModeName();
+    // Held in place: nothing here may throw out of the call.
+    char text[512];
+    snprintf(text, sizeof text, "%s%.*s",
+             "Verbanor 4 TTS\n\n"
+             "A Kelvanit Verbanor 4 TTS beszédmotorjának helyettesítő futtatókörnyezete.\n\n"
+             "Hang: ",
+             static_cast<int>(sizeof mode_.info.szModeName), ModeName());
     const char *caption = title ? title : "Verbanor 4 TTS névjegye";
     // Modal to the owner: MessageBox disables it until the box is closed.
-    int answer = MessageBoxA(owner, text.c_str(), caption, MB_OK | MB_ICONINFORMATION);
+    int answer = MessageBoxA(owner, text, caption, MB_OK | MB_ICONINFORMATION);
     HRESULT hr = answer ? S_OK : HRESULT_FROM_WIN32(GetLastError());
     JournalLine("Central.AboutDlg")
         .Num("id", id_)
