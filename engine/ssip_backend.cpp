@@ -201,6 +201,7 @@ private:
     enum Loss { kNone, kClosedByServer, kTimedOut, kMisbehaved };
     enum Answer { kAnswered, kFailed, kStopped };
 
+    bool SpeakOnce(const std::string &text, const TTSMODEINFOA &voice, HANDLE cutOff);
     bool Connected() const { return sock_ != INVALID_SOCKET; }
     bool Connect(const ssip::Voice &voice, HANDLE abandon);
     // Closes the connection; what of ours may still sound is cancelled first.
@@ -470,12 +471,15 @@ unsigned long SsipBackend::Queue(const std::string &text, HANDLE cutOff, bool *c
     // Events of earlier texts are of no use any more; those of this one may
     // come even before its reply, so only now is the slate wiped.
     events_.clear();
+    // Made before SPEAK: running out of memory here must not leave the
+    // server waiting for a text.
+    std::string data = ssip::SpeakData(ssip::AnsiToUtf8(text));
     ssip::Block reply;
     if (!Command("SPEAK", &reply, cutOff))
         return 0;
     if (reply.code != 230)
         return 0;
-    Answer answer = Send(ssip::SpeakData(ssip::AnsiToUtf8(text)), cutOff);
+    Answer answer = Send(data, cutOff);
     if (answer == kStopped && Connected()) {
         // Not a byte of the text went out, but the server waits for it.
         Disconnect(kNone, 0);
@@ -575,6 +579,17 @@ SsipBackend::Wake SsipBackend::ReadAvailable() {
 }
 
 bool SsipBackend::Speak(const std::string &text, const TTSMODEINFOA &voice, HANDLE cutOff) {
+    try {
+        return SpeakOnce(text, voice, cutOff);
+    } catch (...) {
+        // Out of memory half-way through an exchange: the connection is in
+        // no known state any more. The engine gives up the text.
+        Disconnect(kNone, 0);
+        throw;
+    }
+}
+
+bool SsipBackend::SpeakOnce(const std::string &text, const TTSMODEINFOA &voice, HANDLE cutOff) {
     if (!ssip::HasSpeech(text))
         return WaitForSingleObject(cutOff, 0) != WAIT_OBJECT_0;
     ssip::Voice wanted = ssip::VoiceFor(voice);
