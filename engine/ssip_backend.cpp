@@ -337,9 +337,11 @@ void SsipBackend::Disconnect(Loss why, unsigned long error) {
     if (!Connected())
         return;
     // Closing alone does not stop the server speaking.
-    if (sounding_ && !lineOpen_ && why != kClosedByServer) {
+    if (sounding_ && why != kClosedByServer) {
+        // After half a line nothing more can be said on this connection.
         const char cancel[] = "CANCEL self\r\n";
-        if (send(sock_, cancel, sizeof cancel - 1, 0) != static_cast<int>(sizeof cancel - 1) && clientId_)
+        bool sent = !lineOpen_ && send(sock_, cancel, sizeof cancel - 1, 0) == static_cast<int>(sizeof cancel - 1);
+        if (!sent && clientId_)
             orphan_ = clientId_;
     }
     if (why != kClosedByServer) {
