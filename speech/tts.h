@@ -20,8 +20,8 @@ int TtsSelectVoice(HWND owner, HMENU *menus, int baseId, const char *maker, cons
                    int voiceCount, ITTSCentralA **handle);
 // Releases the engine, lets pending messages reach their windows, then drains
 // the audio destination. Close requests, commands and keyboard and mouse input
-// stay queued for the program's own loop: no voice is chosen and no window
-// closed inside a release, nor so inside a selection.
+// stay queued for the program's own loop, so that no voice is chosen and no
+// window closed inside a release, and so none inside a selection either.
 HRESULT TtsRelease(ITTSCentralA **handle);
 // 1 when the engine queued the text; 0 with no engine, no memory for the
 // copy, or when the engine refused it.
