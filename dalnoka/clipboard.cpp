@@ -3,7 +3,10 @@
 // that arrive inside our own clipboard calls.
 #include "clipboard.h"
 
+#include <limits.h>
 #include <string.h>
+
+#include <exception>
 
 namespace {
 
@@ -60,6 +63,23 @@ void DrainNotices(HeadState &head, ClipboardPort &port)
     head.ClipboardBusy = false;
 }
 
+// Hands the block's text to the voice. False when it could not: the text
+// would not fit in memory (a huge clipboard text in a 32-bit process) or the
+// voice refused it.
+bool SpeakBlock(ClipboardPort &port, UINT format, const void *bytes, SIZE_T size)
+{
+    std::string text;
+    try {
+        text = ClipboardDataToText(format, bytes, size);
+    } catch (const std::exception &) {
+        return false;
+    }
+    if (text.size() >= (size_t)INT_MAX)
+        return false;
+    port.StopSpeech();
+    return port.Speak(text.c_str(), (int)text.size());
+}
+
 int ReadOnce(HeadState &head, ClipboardPort &port)
 {
     // A clipboard that another program holds open shows no formats here.
@@ -73,15 +93,19 @@ int ReadOnce(HeadState &head, ClipboardPort &port)
         port.Close();
         return 0;
     }
-    head.LastReadSequence = sequence;
     port.ShowColour(port.IsAvailable(CF_TEXT) != FALSE);
     const void *bytes = port.Lock(data);
     // The block need not hold a terminating zero: its size bounds the read.
-    std::string text = ClipboardDataToText(format, bytes, bytes ? port.Size(data) : 0);
-    port.StopSpeech();
-    port.Speak(text.c_str(), (int)text.size());
+    bool spoken = SpeakBlock(port, format, bytes, bytes ? port.Size(data) : 0);
     if (bytes)
         port.Unlock(data);
+    if (!spoken) {
+        // Emptying now would throw away a text nobody heard: it stays on the
+        // clipboard, the window stays red and the text pending.
+        port.Close();
+        return 0;
+    }
+    head.LastReadSequence = sequence;
     if (head.EmptyClipboardOnReading)
         port.Empty();
     head.TextPending = 0;

@@ -28,7 +28,9 @@ public:
     // Class background red (text) or blue (no text), shown at once.
     virtual void ShowColour(bool text) = 0;
     virtual void StopSpeech() = 0;
-    virtual void Speak(const char *text, int length) = 0;
+    // False when a loaded voice was not handed the text (the engine refused
+    // it, or no memory for its copy); true once it was, or with no voice.
+    virtual bool Speak(const char *text, int length) = 0;
     // SendMessageA(head window, WM_COMMAND, 40160, 0): runs OnReadPendingCommand.
     virtual void SendReadCommand() = 0;
 
@@ -44,7 +46,8 @@ UINT ChooseTextFormat(ClipboardPort &port);
 // `size` bytes, stops at the first zero, converts OEM and UTF-16 text.
 std::string ClipboardDataToText(UINT format, const void *data, SIZE_T size);
 
-// Returns 1 when it obtained data (and so spoke), 0 when it found nothing.
+// Returns 1 when it obtained data and spoke it, 0 when it found nothing or
+// could not speak it; then the clipboard keeps its text and it stays pending.
 int ReadClipboardAloud(HeadState &head, ClipboardPort &port);
 // Command 100 ("&Mondd").
 void SayCommand(HeadState &head, ClipboardPort &port);

@@ -37,7 +37,7 @@ struct HeadState : DalnokaSettings {
     bool ClipboardBusy = false;
     bool NoticePending = false;
     bool Reading = false;
-    // GetClipboardSequenceNumber when the last read took its data (0: none);
+    // GetClipboardSequenceNumber when the last read spoke its data (0: none);
     // a later notice about that same content does not make it pending again.
     DWORD LastReadSequence = 0;
 };
@@ -54,10 +54,17 @@ int LoadSettings(DalnokaSettings &settings, HKEY root = HKEY_LOCAL_MACHINE, cons
 int SaveSettings(const DalnokaSettings &settings, HKEY root = HKEY_LOCAL_MACHINE, const char *subkey = kSettingsKey);
 // Flips an option to exactly 0 or 1 and returns the new value.
 DWORD ToggleOption(DWORD &option);
+// Commands 102 and 103: flips the option, says so when a shortcut key asked,
+// and sets the check marks of both menus.
+void ToggleCommand(HeadState &head, HWND window, int command, bool fromShortcut);
 // The spoken confirmation of a toggle (command 102 or 103), or null.
 const char *ToggleConfirmation(int command, DWORD newValue);
 // Whether a shortcut key, not a menu, produced this WM_COMMAND/WM_SYSCOMMAND.
 bool FromShortcutKey(UINT msg, WPARAM wParam, LPARAM lParam);
+
+// The window just below `window` in the Z order that a person could be
+// working in, or null (foreground.cpp).
+HWND WorkWindowBelow(HWND window);
 
 // Menus (menus.cpp).
 void ReworkSystemMenu(HMENU systemMenu);

@@ -31,7 +31,11 @@ public:
         InvalidateRect(window_, nullptr, TRUE);
     }
     void StopSpeech() override { TtsStop(g_head.Engine); }
-    void Speak(const char *text, int length) override { TtsSpeak(g_head.Engine, text, length, 0); }
+    bool Speak(const char *text, int length) override
+    {
+        // With no voice at all the read still goes on (and empties).
+        return !g_head.Engine || TtsSpeak(g_head.Engine, text, length, 0) != 0;
+    }
     void SendReadCommand() override { SendMessageA(window_, WM_COMMAND, CMD_READ_PENDING, 0); }
 
 private:
@@ -96,37 +100,16 @@ void OnDrawClipboard(HWND hwnd, WPARAM wParam, LPARAM lParam)
     ClipboardNotice(g_head, port);
 }
 
-// The window just below ours that a person can see: the hidden helper
-// windows Wine keeps in the Z order would swallow the foreground unseen.
-HWND VisibleWindowBelow(HWND hwnd)
-{
-    for (HWND w = GetWindow(hwnd, GW_HWNDNEXT); w; w = GetWindow(w, GW_HWNDNEXT)) {
-        if (IsWindowVisible(w) && !IsIconic(w))
-            return w;
-    }
-    return nullptr;
-}
-
 void OnActivate(HWND hwnd, int state)
 {
     WindowClipboard port(hwnd);
     if (ActivateHead(g_head, port, state) != ActivationRead)
         return;
-    HWND below = VisibleWindowBelow(hwnd);
+    HWND below = WorkWindowBelow(hwnd);
     if (below) {
         SetForegroundWindow(below);
         SetFocus(below);
     }
-}
-
-void OnToggle(HWND hwnd, int command, DWORD &option, bool fromShortcut)
-{
-    DWORD value = ToggleOption(option);
-    if (fromShortcut) {
-        TtsStop(g_head.Engine);
-        TtsSpeak(g_head.Engine, ToggleConfirmation(command, value), -1, 0);
-    }
-    UpdateOptionChecks(g_head, hwnd);
 }
 
 LRESULT OnCommand(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam)
@@ -147,10 +130,8 @@ LRESULT OnCommand(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam)
         TtsStop(g_head.Engine);
         return 0;
     case CMD_TOGGLE_READ_ON_COPY:
-        OnToggle(hwnd, id, g_head.ReadOnCopy, FromShortcutKey(msg, wParam, lParam));
-        return 0;
     case CMD_TOGGLE_EMPTY_CLIPBOARD:
-        OnToggle(hwnd, id, g_head.EmptyClipboardOnReading, FromShortcutKey(msg, wParam, lParam));
+        ToggleCommand(g_head, hwnd, id, FromShortcutKey(msg, wParam, lParam));
         return 0;
     case CMD_ABOUT:
         DialogBoxParamA(g_head.Instance, "ABOUT", hwnd, AboutProc, 0);

@@ -70,6 +70,17 @@ DWORD ToggleOption(DWORD &option)
     return option;
 }
 
+void ToggleCommand(HeadState &head, HWND window, int command, bool fromShortcut)
+{
+    DWORD &option = command == CMD_TOGGLE_READ_ON_COPY ? head.ReadOnCopy : head.EmptyClipboardOnReading;
+    DWORD value = ToggleOption(option);
+    if (fromShortcut) {
+        TtsStop(head.Engine);
+        TtsSpeak(head.Engine, ToggleConfirmation(command, value), -1, 0);
+    }
+    UpdateOptionChecks(head, window);
+}
+
 const char *ToggleConfirmation(int command, DWORD newValue)
 {
     switch (command) {

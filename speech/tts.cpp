@@ -65,6 +65,56 @@ void DrainAudioDestination()
     g_audioDest = nullptr;
 }
 
+// The messages a release pump leaves in the queue are whatever starts a user
+// action: close requests, commands, and the keyboard and mouse input that
+// menus and accelerators turn into commands. Run inside a release, a voice
+// command would select a voice inside the selection in progress (whose audio
+// destination would then be drained under the new engine), and a close would
+// destroy the window and end COM under it. PeekMessage's range filter leaves
+// them where they are, in their order, for the program's own loop; these are
+// the ranges between them.
+const UINT kLastKeyMessage = 0x0109;   // WM_UNICHAR, whatever WM_KEYLAST says
+const UINT kLastMouseMessage = 0x020E; // WM_MOUSEHWHEEL
+struct MessageRange {
+    UINT first;
+    UINT last;
+};
+const MessageRange kPumpedRanges[] = {
+    {0, WM_CLOSE - 1},
+    {WM_CLOSE + 1, WM_NCMOUSEMOVE - 1},
+    {WM_NCXBUTTONDBLCLK + 1, WM_KEYFIRST - 1},
+    {kLastKeyMessage + 1, WM_COMMAND - 1},
+    {WM_SYSCOMMAND + 1, WM_MOUSEFIRST - 1},
+    {kLastMouseMessage + 1, ~0u},
+};
+
+// Dispatches every pending message of the thread that starts no user action.
+void PumpMessagesButUserActions()
+{
+    MSG msg;
+    bool quit = false;
+    WPARAM quitCode = 0;
+    for (bool any = true; any;) {
+        any = false;
+        for (const MessageRange &r : kPumpedRanges) {
+            if (!PeekMessageA(&msg, nullptr, r.first, r.last, PM_REMOVE))
+                continue;
+            any = true;
+            if (msg.message == WM_QUIT) {
+                // Swallowing a quit request here would leave the program
+                // running with no window; hand it back to the message loop.
+                quit = true;
+                quitCode = msg.wParam;
+                continue;
+            }
+            TranslateMessage(&msg);
+            DispatchMessageA(&msg);
+        }
+    }
+    if (quit)
+        PostQuitMessage((int)quitCode);
+}
+
 void AppendVoiceItem(HMENU *menus, UINT id, const TTSMODEINFOA &mode)
 {
     // The engine may have filled the whole field: show at most what fits.
@@ -98,8 +148,10 @@ HRESULT TtsFindVoice(const char *maker, const char *product, int n, TTSMODEINFOA
         return E_INVALIDARG;
     ITTSEnumA *e;
     HRESULT hr = TakeEnumerator(cursor, &e);
-    if (hr != S_OK || !e)
-        return hr != S_OK ? hr : E_FAIL;
+    // A creation that succeeded with another code than S_OK still handed over
+    // an enumerator: it is read and given back like any other.
+    if (FAILED(hr) || !e)
+        return FAILED(hr) ? hr : E_FAIL;
     for (;;) {
         hr = e->Next(1, mode, nullptr);
         if (hr != 0)
@@ -149,7 +201,10 @@ HRESULT TtsSelectMode(const TTSMODEINFOA *wanted, ITTSCentralA **handle)
     DrainAudioDestination();
     HRESULT hr = CoCreateInstance(CLSID_MMAudioDest, nullptr, SAPI4_CLSCTX, IID_IUnknown, (void **)&g_audioDest);
     if (hr != 0) {
-        g_audioDest = nullptr;
+        // A success code other than S_OK came with an object: it stays held,
+        // like the one of any failed selection, until the next release.
+        if (FAILED(hr))
+            g_audioDest = nullptr;
         return hr;
     }
     TTSMODEINFOA want;
@@ -175,7 +230,16 @@ HRESULT TtsSelectMode(const TTSMODEINFOA *wanted, ITTSCentralA **handle)
     hr = find->Select(found.gModeID, handle, g_audioDest);
     find->Release();
     if (hr != 0) {
-        g_audioDest->Release();
+        if (SUCCEEDED(hr) && *handle) {
+            // An engine that came with another success code than S_OK took
+            // the audio reference over; giving it back returns that too.
+            ITTSCentralA *engine = *handle;
+            *handle = nullptr;
+            engine->Release();
+        } else {
+            *handle = nullptr;
+            g_audioDest->Release();
+        }
         return hr;
     }
     return 0;
@@ -208,7 +272,7 @@ HRESULT TtsRelease(ITTSCentralA **handle)
     if (!handle)
         return E_INVALIDARG;
     if (*handle) {
-        // Emptied before anything else runs: a command dispatched by the pump
+        // Emptied before anything else runs: a message dispatched by the pump
         // below must find no engine.
         ITTSCentralA *engine = *handle;
         *handle = nullptr;
@@ -216,32 +280,17 @@ HRESULT TtsRelease(ITTSCentralA **handle)
     }
     // Let the engine's pending notifications reach their windows before the
     // audio destination goes away.
-    MSG msg;
-    bool quit = false;
-    WPARAM quitCode = 0;
-    while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
-        if (msg.message == WM_QUIT) {
-            // Swallowing a quit request here would leave the program running
-            // with no window; hand it back to the message loop afterwards.
-            quit = true;
-            quitCode = msg.wParam;
-            continue;
-        }
-        TranslateMessage(&msg);
-        DispatchMessageA(&msg);
-    }
-    if (quit)
-        PostQuitMessage((int)quitCode);
+    PumpMessagesButUserActions();
     DrainAudioDestination();
     return 0;
 }
 
-void TtsCopyText(char *out, const char *text, int length)
+void TtsCopyText(char *out, const char *text, int length, UINT codePage)
 {
     memset(out, 0, (size_t)length + 1);
     int i = 0;
     while (i < length && text[i] != '\0') {
-        if (IsDBCSLeadByte((BYTE)text[i])) {
+        if (IsDBCSLeadByteEx(codePage, (BYTE)text[i])) {
             // A double-byte character whose trail the limit cuts off is dropped.
             if (i + 1 >= length || text[i + 1] == '\0')
                 break;
@@ -272,9 +321,11 @@ int TtsSpeak(ITTSCentralA *engine, const char *text, int length, int flag)
     SDATA data;
     data.pData = copy;
     data.dwSize = (DWORD)length + 1;
-    engine->TextData(CHARSET_TEXT, flag ? TTSDATAFLAG_TAGGED : 0, data, nullptr, IID_ITTSBufNotifySink);
+    // A refusal counts: a caller that empties the text's source after
+    // speaking it must know that nothing was queued.
+    HRESULT hr = engine->TextData(CHARSET_TEXT, flag ? TTSDATAFLAG_TAGGED : 0, data, nullptr, IID_ITTSBufNotifySink);
     free(copy);
-    return 1;
+    return FAILED(hr) ? 0 : 1;
 }
 
 int TtsStop(ITTSCentralA *engine)

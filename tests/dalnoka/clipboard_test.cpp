@@ -3,7 +3,10 @@
 // clipboard that delivers notices re-entrantly the way Wine does.
 #include <gtest/gtest.h>
 
+#include <stdint.h>
+
 #include <functional>
+#include <new>
 #include <map>
 #include <random>
 #include <string>
@@ -12,6 +15,28 @@
 #include "clipboard.h"
 
 namespace {
+// Allocations above this fail as they would in a 32-bit process whose
+// address space a huge clipboard text has filled.
+size_t g_allocationLimit = SIZE_MAX;
+} // namespace
+
+void *operator new(size_t size)
+{
+    void *p = size <= g_allocationLimit ? HeapAlloc(GetProcessHeap(), 0, size ? size : 1) : nullptr;
+    if (!p)
+        throw std::bad_alloc();
+    return p;
+}
+void operator delete(void *p) noexcept { HeapFree(GetProcessHeap(), 0, p); }
+void operator delete(void *p, size_t) noexcept { HeapFree(GetProcessHeap(), 0, p); }
+
+namespace {
+
+struct AllocationLimit {
+    explicit AllocationLimit(size_t limit) : saved(g_allocationLimit) { g_allocationLimit = limit; }
+    ~AllocationLimit() { g_allocationLimit = saved; }
+    size_t saved;
+};
 
 typedef std::vector<std::string> Calls;
 
@@ -97,8 +122,11 @@ public:
     {
         const Format *f = open_ ? Find(format) : nullptr;
         calls.push_back("GetData " + std::to_string(format) + (f ? "" : " -> none"));
-        if (f)
+        if (f) {
+            // The platform's block, not an allocation of the reader's own.
+            AllocationLimit platform(SIZE_MAX);
             locked_ = f->data; // the block stays valid even if the content changes
+        }
         Hook("GetData");
         return f ? (HANDLE)&locked_ : nullptr;
     }
@@ -120,7 +148,12 @@ public:
     DWORD Sequence() override { return sequence; }
     void ShowColour(bool text) override { calls.push_back(text ? "Colour red" : "Colour blue"); }
     void StopSpeech() override { calls.push_back("Stop"); }
-    void Speak(const char *text, int length) override { calls.push_back("Speak \"" + std::string(text, length) + "\""); }
+    bool Speak(const char *text, int length) override
+    {
+        calls.push_back("Speak \"" + std::string(text, length) + "\"");
+        return !refuseSpeech;
+    }
+    bool refuseSpeech = false; // the loaded voice refuses every text
     void SendReadCommand() override
     {
         calls.push_back("SendRead");
@@ -264,6 +297,51 @@ TEST(ClipboardText, OemAndUnicodeTextBecomeCodePage1250)
     EXPECT_EQ(ansi, ClipboardDataToText(CF_UNICODETEXT, wide, sizeof wide));
 }
 
+// --- the foreground hand-back ------------------------------------------------
+
+// Each window just below the head that nobody can work in is passed over for
+// the one below it.
+TEST(ForegroundHandBack, PassesOverWindowsNobodyCanWorkIn)
+{
+    WNDCLASSA wc = {};
+    wc.lpfnWndProc = DefWindowProcA;
+    wc.hInstance = GetModuleHandleA(nullptr);
+    wc.lpszClassName = "DalnokaHandBackTest";
+    RegisterClassA(&wc);
+    auto make = [&](DWORD exStyle, DWORD style, int size) {
+        return CreateWindowExA(exStyle, wc.lpszClassName, "", style, 20, 20, size, size, nullptr, nullptr,
+                               wc.hInstance, nullptr);
+    };
+    const struct {
+        const char *what;
+        DWORD exStyle;
+        DWORD style;
+        int size;
+        int show;
+    } cases[] = {
+        {"tool window", WS_EX_TOOLWINDOW, WS_POPUP | WS_VISIBLE, 80, SW_SHOWNA},
+        {"disabled", 0, WS_POPUP | WS_VISIBLE | WS_DISABLED, 80, SW_SHOWNA},
+        {"no size", 0, WS_POPUP | WS_VISIBLE, 0, SW_SHOWNA},
+        {"minimised", 0, WS_OVERLAPPEDWINDOW, 80, SW_SHOWMINNOACTIVE},
+        {"hidden", 0, WS_POPUP, 80, SW_HIDE},
+    };
+    for (const auto &c : cases) {
+        HWND head = make(0, WS_POPUP | WS_VISIBLE, 80);
+        HWND other = make(c.exStyle, c.style, c.size);
+        ShowWindow(other, c.show);
+        HWND work = make(0, WS_POPUP | WS_VISIBLE, 80);
+        const UINT flags = SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE;
+        SetWindowPos(head, HWND_TOP, 0, 0, 0, 0, flags);
+        SetWindowPos(other, head, 0, 0, 0, 0, flags);
+        SetWindowPos(work, other, 0, 0, 0, 0, flags);
+        ASSERT_EQ(other, GetWindow(head, GW_HWNDNEXT)) << c.what;
+        EXPECT_EQ(work, WorkWindowBelow(head)) << c.what;
+        DestroyWindow(work);
+        DestroyWindow(other);
+        DestroyWindow(head);
+    }
+}
+
 // --- reading, notices and activation ------------------------------------------
 
 TEST_F(ClipboardTest, ReadOnCopySpeaksAtOnceAndTheEmptyingTurnsItBlue)
@@ -378,6 +456,14 @@ TEST_F(ClipboardTest, AClipboardHeldElsewhereGivesNothingAndKeepsThePendingText)
     SayCommand(head, clip);
     EXPECT_CALLS((Calls{"GetData 1 -> none", "Close"}), clip.calls);
     EXPECT_EQ(1u, head.TextPending);
+    // The failed read leaves nothing behind that would swallow the next
+    // change: the other program's picture turns the window blue.
+    clip.heldByOther = false;
+    clip.Set({{CF_BITMAP, "", "pixels"}});
+    clip.calls.clear();
+    clip.Notice();
+    EXPECT_CALLS((Calls{"Colour blue"}), clip.calls);
+    EXPECT_EQ(0u, head.TextPending);
 }
 
 TEST_F(ClipboardTest, WithoutEmptyingTheTextStaysAndOnlySayRepeatsIt)
@@ -388,12 +474,48 @@ TEST_F(ClipboardTest, WithoutEmptyingTheTextStaysAndOnlySayRepeatsIt)
     ActivateHead(head, clip, WA_ACTIVE);
     EXPECT_EQ(0u, head.TextPending);
     EXPECT_EQ(1u, clip.formats.size());
+    // A notice about the same content (a viewer joining the chain passes
+    // one on) does not make the text pending again.
+    clip.Notice();
+    EXPECT_EQ(0u, head.TextPending);
     clip.calls.clear();
     EXPECT_EQ(ActivationIgnored, ActivateHead(head, clip, WA_ACTIVE));
     EXPECT_TRUE(clip.calls.empty());
     SayCommand(head, clip);
     EXPECT_CALLS((Calls{"Open", "GetData 1", "Colour red", "Lock", "Stop", "Speak \"marad\"", "Unlock", "Close"}),
                  clip.calls);
+}
+
+TEST_F(ClipboardTest, TextTheVoiceRefusedStaysOnTheClipboardUntilItIsSpoken)
+{
+    clip.SetText("el ne vesszen");
+    clip.Notice();
+    clip.refuseSpeech = true;
+    clip.calls.clear();
+    EXPECT_EQ(ActivationReadNothing, ActivateHead(head, clip, WA_CLICKACTIVE));
+    EXPECT_CALLS((Calls{"SendRead", "Open", "GetData 1", "Colour red", "Lock", "Stop", "Speak \"el ne vesszen\"",
+                        "Unlock", "Close"}),
+                 clip.calls);
+    EXPECT_EQ(1u, clip.formats.size());
+
+    clip.refuseSpeech = false;
+    clip.calls.clear();
+    SayCommand(head, clip);
+    EXPECT_CALLS((Calls{"Open", "GetData 1", "Colour red", "Lock", "Stop", "Speak \"el ne vesszen\"", "Unlock",
+                        "Empty", "Close", "Colour blue"}),
+                 clip.calls);
+}
+
+TEST_F(ClipboardTest, TextTooLargeForMemoryStaysOnTheClipboardAndPending)
+{
+    clip.SetText(std::string(1 << 20, 'a'));
+    {
+        AllocationLimit full(1 << 19);
+        SayCommand(head, clip);
+    }
+    EXPECT_CALLS((Calls{"Open", "GetData 1", "Colour red", "Lock", "Unlock", "Close"}), clip.calls);
+    EXPECT_EQ(1u, clip.formats.size());
+    EXPECT_EQ(1u, head.TextPending);
 }
 
 TEST_F(ClipboardTest, UnterminatedRegisteredTextIsReadWithinItsBlock)

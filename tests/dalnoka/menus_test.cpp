@@ -150,4 +150,14 @@ TEST_F(WindowMenuTest, ChecksFollowTheOptionsInBothMenus)
     ExpectChecks(MF_CHECKED, MF_CHECKED);
 }
 
+TEST_F(WindowMenuTest, AToggleRefreshesTheChecksOfBothMenus)
+{
+    ToggleCommand(head_, window_, CMD_TOGGLE_READ_ON_COPY, false);
+    ExpectChecks(MF_CHECKED, MF_CHECKED);
+    ToggleCommand(head_, window_, CMD_TOGGLE_EMPTY_CLIPBOARD, true);
+    ExpectChecks(MF_CHECKED, 0);
+    EXPECT_EQ(1u, head_.ReadOnCopy);
+    EXPECT_EQ(0u, head_.EmptyClipboardOnReading);
+}
+
 } // namespace

@@ -10,12 +10,17 @@
 //   empty                 empties the clipboard
 //   get                   CF_TEXT as \xHH-escaped bytes, or "none"
 //   viewer TITLE          a visible window in the clipboard viewer chain; logs
-//                         "hwnd", "draw" and "change LEAVING NEXT" lines, and
-//                         leaves the chain when it is closed
+//                         "hwnd", "draw text" or "draw none" (whether CF_TEXT
+//                         was there when the notice came) and "change LEAVING
+//                         NEXT" lines, and leaves the chain when it is closed
+//   post HWND WHAT...     posts each WHAT back to back: a number is a
+//                         WM_COMMAND id, "close" a WM_CLOSE (quick choices
+//                         that land in the queue together)
 #include <windows.h>
 #include <shellapi.h>
 
 #include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
 #include <string>
 
@@ -82,7 +87,7 @@ LRESULT CALLBACK ViewerProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam)
 {
     switch (msg) {
     case WM_DRAWCLIPBOARD:
-        printf("draw\n");
+        printf("draw %s\n", IsClipboardFormatAvailable(CF_TEXT) ? "text" : "none");
         fflush(stdout);
         if (g_next)
             SendMessageA(g_next, msg, wParam, lParam);
@@ -172,5 +177,14 @@ int main(int argc, char **argv)
     }
     if (cmd == "viewer" && argc >= 3)
         return Viewer(argv[2]);
+    if (cmd == "post" && argc >= 4) {
+        HWND target = (HWND)(uintptr_t)strtoull(argv[2], nullptr, 0);
+        for (int i = 3; i < argc; ++i) {
+            bool close = strcmp(argv[i], "close") == 0;
+            if (!PostMessageA(target, close ? WM_CLOSE : WM_COMMAND, close ? 0 : (WPARAM)atoi(argv[i]), 0))
+                return 1;
+        }
+        return 0;
+    }
     return 2;
 }

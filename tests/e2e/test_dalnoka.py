@@ -54,6 +54,27 @@ def reg_values():
     return out
 
 
+def audio_faults(entries):
+    """What the journal shows going wrong with audio destinations: one destroyed
+    while an engine still held it, destroyed twice, or left at the end."""
+    live, held, faults = set(), {}, []
+    for e in entries:
+        method, f = e["method"], e["fields"]
+        if method == "AudioDest.Create":
+            live.add(f["audio"])
+        elif method == "Central.Create":
+            held[f["id"]] = f["audio"]
+        elif method == "Central.Destroy":
+            held.pop(f["id"], None)
+        elif method == "AudioDest.Destroy":
+            if f["audio"] not in live:
+                faults.append("audio %s destroyed twice" % f["audio"])
+            if f["audio"] in held.values():
+                faults.append("audio %s destroyed under its engine" % f["audio"])
+            live.discard(f["audio"])
+    return faults + ["audio %s left" % a for a in live] + ["engine %s left" % i for i in held]
+
+
 class Viewer:
     """A visible window of another process in the clipboard viewer chain."""
 
@@ -223,12 +244,32 @@ class DalnokaTest(unittest.TestCase):
         self.assertEqual([], self.speech_calls())
         self.assertEqual(BLUE, self.colour())
 
+    def test_with_read_on_copy_the_next_viewer_sees_the_text_before_it_is_read(self):
+        after = self.viewer("Utana")
+        self.start({"ReadOnCopy": 1})  # chain: Dalnoka, Utana
+        clipput("text", "előbb a többiek")
+        self.wait_texts(1)
+        h.wait_for(lambda: clip_text() is None, 5, 0.1, "the clipboard emptied")
+        h.wait_for(lambda: after.lines()[-1:] == ["draw none"], 5, 0.1, "the emptying passed on")
+        self.assertIn("draw text", after.lines())
+
+    def test_leaving_at_the_end_hands_the_chain_on(self):
+        back = self.viewer("Hatso")
+        self.start()  # chain: Dalnoka, Hatso
+        front = self.viewer("Elol")  # chain: Elol, Dalnoka, Hatso
+        dalnoka = int(self.prog.hwnd, 16)
+        self.exit()
+        h.wait_for(lambda: any(l.split()[:2] == ["change", hex(dalnoka)] and int(l.split()[2], 16) == int(back.hwnd, 16)
+                               for l in front.lines()), 5, 0.1, "Dalnoka's place handed to Hatso")
+        clipput("text", "tovább")
+        h.wait_for(lambda: "draw text" in back.lines(), 5, 0.1, "the copy reaching Hatso")
+
     def test_viewers_of_other_processes_stay_chained(self):
         back = self.viewer("Hatso")
         front = self.viewer("Elso")
         self.start()  # chain: Dalnoka, Elso, Hatso
         clipput("text", "egy")
-        h.wait_for(lambda: front.lines().count("draw") >= 2, 5, 0.1, "the notice passed on")
+        h.wait_for(lambda: "draw text" in front.lines(), 5, 0.1, "the notice passed on")
         back.leave()
         # Hatso left behind Elso: Dalnoka passes the chain change on to Elso.
         h.wait_for(lambda: any(l.startswith("change " + back.hwnd) for l in front.lines()), 5, 0.1,
@@ -281,6 +322,32 @@ class DalnokaTest(unittest.TestCase):
         self.wait_texts(1)
         h.xkey("^Verbanor Dalnoka", "Escape")
         self.assertTrue(h.wait_for(lambda: h.no_box("Verbanor Dalnoka névjegye", 0.1), 5, 0.1, "box closed"))
+
+
+class QueuedCommandsTest(unittest.TestCase):
+    """Two voice commands and a close that land in the queue together, as two
+    quick menu choices and a click on the close box do: each takes effect
+    after the one before, in Dalnoka and in Vorira alike, since both choose
+    voices through the shared binding."""
+
+    def choose_twice_and_close(self, name, title_re):
+        prog = h.Program(name)
+        self.addCleanup(prog.kill)
+        prog.main_window(title_re)
+        h.wait_for(lambda: prog.journal.calls("Enum.Select"), what="voice selection")
+        clipput("post", prog.hwnd, "40101", "40102", "close")
+        self.assertEqual(0, prog.wait_exit(15))
+        chosen = [e["fields"]["mode"].split()[1].decode("cp1250") for e in prog.journal.calls("Enum.Select")]
+        self.assertEqual(["Anna", "Bence", "Csilla"], chosen)
+        self.assertEqual([], audio_faults(prog.journal.entries()))
+
+    def test_dalnoka(self):
+        reg_reset()
+        self.choose_twice_and_close("dalnoka", TITLE_RE)
+        self.assertEqual(("REG_DWORD", 2), reg_values()["CurrentVoiceNum"])
+
+    def test_vorira(self):
+        self.choose_twice_and_close("vorira", "^Vorira - ")
 
 
 if __name__ == "__main__":

@@ -143,7 +143,7 @@ struct FakeCentral : ITTSCentralA, Tracked {
         r.sinkIid = iid;
         g_world.texts.push_back(r);
         LogCall("Central.TextData flags=%lu size=%lu", flags, text.dwSize);
-        return S_OK;
+        return g_world.config.textDataResult;
     }
     HRESULT STDMETHODCALLTYPE AudioReset() override
     {
@@ -242,12 +242,13 @@ struct FakeEnum : ITTSEnumA, ITTSFindA, Tracked {
     HRESULT STDMETHODCALLTYPE Select(GUID id, ITTSCentralA **central, IUnknown *audio) override
     {
         LogCall("%s.Select mode=%s", role.c_str(), ModeNameOf(id));
-        if (g_world.config.selectResult != S_OK)
+        if (FAILED(g_world.config.selectResult))
             return g_world.config.selectResult;
+        // A success code other than S_OK still comes with an engine.
         FakeCentral *engine = Track<FakeCentral>(audio);
         engine->Up();
         *central = engine;
-        return S_OK;
+        return g_world.config.selectResult;
     }
 };
 
@@ -305,6 +306,23 @@ LRESULT CALLBACK ProbeWindowProc(HWND window, UINT message, WPARAM wParam, LPARA
         int spoke = TtsSpeak(h, "x", 1, 0);
         int stopped = TtsStop(h);
         LogCall("Window.Probe %d handle=%s speak=%d stop=%d", (int)wParam, h ? "engine" : "empty", spoke, stopped);
+        return 0;
+    }
+    // What a program's window does with a voice command, a close request and
+    // a key: the first selects the voice into the watched handle.
+    switch (message) {
+    case WM_COMMAND:
+        LogCall("Window.Command %d", (int)LOWORD(wParam));
+        if (g_world.watchedHandle && LOWORD(wParam) >= TTS_FIRST_VOICE_ID && LOWORD(wParam) <= TTS_LAST_VOICE_ID)
+            TtsSelectVoice(window, nullptr, TTS_FIRST_VOICE_ID, TTS_MAKER, TTS_PRODUCT,
+                           LOWORD(wParam) - TTS_FIRST_VOICE_ID, (int)g_world.config.modes.size(),
+                           g_world.watchedHandle);
+        return 0;
+    case WM_CLOSE:
+        LogCall("Window.Close");
+        return 0;
+    case WM_KEYDOWN:
+        LogCall("Window.Key %d", (int)wParam);
         return 0;
     }
     return DefWindowProcA(window, message, wParam, lParam);

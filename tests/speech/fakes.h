@@ -22,6 +22,7 @@ struct FakeConfig {
     HRESULT findResult = S_OK;          // S_OK: the fake looks the wanted record up itself
     HRESULT selectResult = S_OK;
     HRESULT audioResetResult = S_OK;
+    HRESULT textDataResult = S_OK;
     bool dialogs = true;
     bool engineReleasesAudio = true;    // a careless engine keeps its audio reference
 };

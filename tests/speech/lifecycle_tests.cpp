@@ -108,6 +108,11 @@ TEST_F(SelectMode, FailuresArePassedBackAndTheAudioReferenceIsSettled)
          {"AudioDest.Create", "Find.Create", "Find.Find wanted=", "AudioDest.AddRef->2", "Find.Select mode=Anna",
           "Find.Release", "AudioDest.Release->1"},
          {"AudioDest.Release->0"}},
+        // An engine that came with another success code than S_OK is not lost.
+        {"engine made with S_FALSE", [](FakeConfig &c) { c.selectResult = S_FALSE; }, S_FALSE,
+         {"AudioDest.Create", "Find.Create", "Find.Find wanted=", "AudioDest.AddRef->2", "Find.Select mode=Anna",
+          "Find.Release", "Central.Release", "AudioDest.Release->1"},
+         {"AudioDest.Release->0"}},
     };
     for (const SelectFailure &c : cases) {
         SCOPED_TRACE(c.name);
@@ -160,6 +165,37 @@ TEST_F(Release, HandleIsEmptyBeforeThePumpDispatchesAnything)
     EXPECT_EQ(TtsRelease(&engine), S_OK);
     EXPECT_CALLS({"Central.Release", "AudioDest.Release->1", "Window.Probe 1 handle=empty speak=0 stop=0",
                  "Window.Probe 2 handle=empty speak=0 stop=0", "AudioDest.Release->0"});
+}
+
+// Two voice commands in a row, a close and a key typed ahead: none of them
+// runs inside the selection, whose calls stay those of a plain one; the
+// program's loop then takes them in their order, one selection after another.
+TEST_F(Release, UserActionsWaitUntilTheSelectionEnds)
+{
+    UseModes({MakeMode(TTS_MAKER, TTS_PRODUCT, "Anna"), MakeMode(TTS_MAKER, TTS_PRODUCT, "Bela")});
+    LoadEngine();
+    PostMessageA(g_world.window, WM_COMMAND, TTS_FIRST_VOICE_ID, 0);
+    PostMessageA(g_world.window, WM_TEST_PROBE, 1, 0);
+    PostMessageA(g_world.window, WM_KEYDOWN, VK_F2, 0);
+    PostMessageA(g_world.window, WM_CLOSE, 0, 0);
+    PostMessageA(g_world.window, WM_COMMAND, TTS_FIRST_VOICE_ID + 1, 0);
+
+    EXPECT_EQ(TtsSelectVoice(g_world.window, nullptr, TTS_FIRST_VOICE_ID, TTS_MAKER, TTS_PRODUCT, 1, 2, &engine), 1);
+    EXPECT_CALLS({"Enum.Create", "Enum.Next->Anna", "Enum.Next->Bela", "Enum.Release",
+                 "Central.Release", "AudioDest.Release->1", "Window.Probe 1 handle=empty speak=0 stop=0",
+                 "AudioDest.Release->0",
+                 "AudioDest.Create", "Find.Create", "Find.Find wanted=Bela", "AudioDest.AddRef->2",
+                 "Find.Select mode=Bela", "Find.Release"});
+
+    MSG msg;
+    while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE))
+        DispatchMessageA(&msg);
+    std::vector<std::string> seen;
+    for (const std::string &call : g_world.calls)
+        if (call.compare(0, 7, "Window.") == 0 || call.compare(0, 11, "Find.Select") == 0)
+            seen.push_back(call);
+    EXPECT_EQ(seen, (std::vector<std::string>{"Window.Command 40100", "Find.Select mode=Anna", "Window.Key 113",
+                                              "Window.Close", "Window.Command 40101", "Find.Select mode=Bela"}));
 }
 
 TEST_F(Release, QuitRequestInTheQueueSurvivesThePump)

@@ -73,6 +73,20 @@ TEST_F(Speaking, TextTooLargeToCopyIsNotSpoken)
     EXPECT_CALLS({});
 }
 
+TEST_F(Speaking, ReportsWhetherTheEngineTookTheText)
+{
+    const struct {
+        HRESULT result;
+        int spoken;
+    } cases[] = {{S_OK, 1}, {S_FALSE, 1}, {E_OUTOFMEMORY, 0}, {TTSERR_QUEUEFULL, 0}};
+    for (auto &c : cases) {
+        SCOPED_TRACE(c.result);
+        g_world.config.textDataResult = c.result;
+        EXPECT_EQ(TtsSpeak(engine, "abc", 3, 0), c.spoken);
+        EXPECT_CALLS({"Central.TextData flags=0 size=4"});
+    }
+}
+
 TEST_F(Speaking, NothingHappensWithoutAnEngine)
 {
     EXPECT_EQ(TtsSpeak(nullptr, "abc", 3, 0), 0);
@@ -109,14 +123,43 @@ TEST_F(EngineAbout, EngineWithoutDialogsShowsNothing)
     EXPECT_CALLS({"Central.QueryInterface ITTSDialogsA"});
 }
 
+// In a double-byte code page (932 here) a character is never split: one whose
+// trail byte the length or a zero byte cuts off is dropped whole.
+TEST(TextCopy, DoubleByteCharactersAreCopiedWholeOrNotAtAll)
+{
+    const UINT kShiftJis = 932;
+    CPINFO info;
+    ASSERT_TRUE(GetCPInfo(kShiftJis, &info));
+    ASSERT_EQ(2u, info.MaxCharSize);
+    const struct {
+        const char *name;
+        const char *text;
+        int length;
+        std::string out;
+    } cases[] = {
+        {"two whole characters", "\x82\xA0\x82\xA2", 4, Bytes("\x82\xA0\x82\xA2\0", 5)},
+        {"the second cut by the length", "\x82\xA0\x82\xA2", 3, Bytes("\x82\xA0\0\0", 4)},
+        {"a lead byte last", "a\x82", 2, Bytes("a\0\0", 3)},
+        {"a lead byte before a zero", "\x82\0b", 3, Bytes("\0\0\0\0", 4)},
+        {"a trail byte that is a letter", "\x82" "a!", 3, Bytes("\x82" "a!\0", 4)},
+        {"a lone lead byte", "\xE0", 1, Bytes("\0\0", 2)},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        std::string out((size_t)c.length + 1, '\x5A');
+        TtsCopyText(&out[0], c.text, c.length, kShiftJis);
+        EXPECT_EQ(c.out, out);
+    }
+}
+
 // Random lengths and bytes (zero bytes included) into an exactly sized
-// buffer with guard bytes on both sides.
-TEST(TextCopy, RandomTextsStayWithinTheirBlock)
+// buffer with guard bytes on both sides, in the system's single-byte code
+// page and in a double-byte one.
+void CopyRandomTexts(UINT codePage)
 {
     CPINFO info;
-    ASSERT_TRUE(GetCPInfo(CP_ACP, &info));
-    if (info.MaxCharSize != 1)
-        GTEST_SKIP() << "code page " << GetACP() << " has lead bytes";
+    ASSERT_TRUE(GetCPInfo(codePage, &info));
+    bool singleByte = info.MaxCharSize == 1;
 
     std::mt19937 random(20240611u);
     const unsigned char kGuard = 0xA5;
@@ -130,13 +173,17 @@ TEST(TextCopy, RandomTextsStayWithinTheirBlock)
 
         std::vector<unsigned char> block((size_t)length + 1 + 2 * kGuardSize, kGuard);
         char *out = (char *)block.data() + kGuardSize;
-        TtsCopyText(out, text.data(), length);
+        TtsCopyText(out, text.data(), length, codePage);
 
         int end = 0;
         while (end < length && text[(size_t)end] != '\0')
             ++end;
-        ASSERT_EQ(memcmp(out, text.data(), (size_t)end), 0) << "iteration " << iteration;
-        for (int i = end; i <= length; ++i)
+        // A double-byte copy may end one character early, never later.
+        int copied = end;
+        if (!singleByte && copied > 0 && out[copied - 1] == '\0')
+            --copied;
+        ASSERT_EQ(memcmp(out, text.data(), (size_t)copied), 0) << "iteration " << iteration;
+        for (int i = copied; i <= length; ++i)
             ASSERT_EQ(out[i], '\0') << "iteration " << iteration << " byte " << i;
         for (int i = 0; i < kGuardSize; ++i) {
             ASSERT_EQ(block[(size_t)i], kGuard) << "written before the block, iteration " << iteration;
@@ -144,6 +191,13 @@ TEST(TextCopy, RandomTextsStayWithinTheirBlock)
                 << "written past length + 1, iteration " << iteration;
         }
     }
+}
+
+TEST(TextCopy, RandomTextsStayWithinTheirBlock)
+{
+    ASSERT_EQ(1250u, GetACP()) << "the tests run with the Hungarian locale";
+    CopyRandomTexts(CP_ACP);
+    CopyRandomTexts(932);
 }
 
 } // namespace
