@@ -213,6 +213,8 @@ class Loading(DocTest):
 
     def test_a_zero_byte_ends_the_text_and_save_writes_only_that_without_asking(self):
         self.write("zero.txt", b"eleje\r\n\x00vege")
+        # Private, with one name: a rename would give it the folder's default mode.
+        os.chmod(self.path("zero.txt"), 0o600)
         self.start()
         self.open_file("zero.txt")
         self.wait_title("Vorira - zero.txt")
@@ -222,6 +224,7 @@ class Loading(DocTest):
         h.wait_for(lambda: self.read("zero.txt") == "Úeleje\r\n".encode("cp1250"), what="saved file")
         self.assertTrue(self.no_box())
         self.assertEqual(sorted(os.listdir(self.dir)), ["zero.txt"])
+        self.assertEqual(oct(os.stat(self.path("zero.txt")).st_mode & 0o777), oct(0o600))
 
     def test_a_partial_read_keeps_the_document_the_user_had(self):
         # A kernel attribute file reports 4096 bytes and delivers a few.
