@@ -60,32 +60,28 @@ int LoadDocument(HINSTANCE instance, HWND owner, HWND edit, char *name, int ask)
 {
     if (ask && !ChooseFileToOpen(instance, owner, kPattern, kExtension, name))
         return 0;
-    HANDLE file = CreateFileA(name, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
-                              nullptr);
-    if (file == INVALID_HANDLE_VALUE) {
+    char *block = nullptr;
+    DWORD size = 0;
+    switch (ReadDocumentFile(name, LOAD_LIMIT, &block, &size)) {
+    case kLoadDone:
+        break;
+    case kLoadCannotOpen:
         ShowFileMessage(owner, kCannotOpen, name);
         return 0;
-    }
-    DWORD size = GetFileSize(file, nullptr);
-    if (size == INVALID_FILE_SIZE || size >= LOAD_LIMIT) {
-        CloseHandle(file);
+    case kLoadTooLarge:
         ShowFileMessage(owner, kTooLarge, name);
         return 0;
-    }
-    char *block = (char *)LocalAlloc(LMEM_FIXED, size + 1);
-    if (!block) {
-        CloseHandle(file);
+    case kLoadNoMemory:
         ShowFileMessage(owner, kNoMemory, name);
         return 0;
+    case kLoadIncomplete:
+        // Part of a file must never become the document: a later Save would
+        // write it over the whole. The edit box keeps what the user had.
+        return 0;
     }
-    DWORD read = 0;
-    if (!ReadFile(file, block, size, &read, nullptr))
-        read = 0;
-    CloseHandle(file);
-    block[read] = '\0';
     BOOL accepted = SetWindowTextA(edit, block);
     LocalFree(block);
-    return accepted && read == size ? 1 : 0;
+    return accepted ? 1 : 0;
 }
 
 void LoadStartupFile(const char *commandLine)

@@ -37,6 +37,11 @@ struct FileDialogState {
 
 FileDialogState s;
 
+// The last directory any dialog listed during this run: the next dialog
+// opens there, as it would if the listing had been left to move the
+// process's current directory.
+char g_lastListed[PATH_BUFFER];
+
 void CopyBounded(char *out, size_t capacity, const char *in)
 {
     size_t n = strlen(in);
@@ -72,11 +77,15 @@ bool ListPath(HWND dialog, const char *path)
     bool listed = DlgDirListA(dialog, pattern, IDC_LIST, IDC_PATH, kListFlags) != 0;
     char here[PATH_BUFFER];
     DWORD m = GetCurrentDirectoryA(sizeof here, here);
-    SetCurrentDirectoryA(home);
+    bool back = SetCurrentDirectoryA(home) != FALSE;
     if (!listed || m == 0 || m >= sizeof here)
         return false;
+    // The list shows `here` whether or not the way back worked.
     strcpy(s.ListedDirectory, here);
-    return true;
+    strcpy(g_lastListed, here);
+    // Stored names may be relative to the directory the program started in;
+    // a listing that could not go back there counts as failed.
+    return back;
 }
 
 void ShowNamePart(HWND dialog)
@@ -88,19 +97,29 @@ BOOL OnInitDialog(HWND dialog)
 {
     SplitPathSpec(s.PathSpec, s.DirectoryPrefix, s.NamePart, s.Pattern);
     SendDlgItemMessageA(dialog, IDC_NAME, EM_LIMITTEXT, PATH_BUFFER, 0);
-    strcpy(s.ListedDirectory, s.DirectoryPrefix);
-    if (ListPath(dialog, s.PathSpec))
+    char remembered[PATH_BUFFER];
+    if (!*s.DirectoryPrefix && *g_lastListed && JoinPath(remembered, g_lastListed, s.PathSpec) &&
+        ListPath(dialog, remembered)) {
         strcpy(s.DirectoryPrefix, s.ListedDirectory);
+    } else {
+        strcpy(s.ListedDirectory, s.DirectoryPrefix);
+        if (ListPath(dialog, s.PathSpec))
+            strcpy(s.DirectoryPrefix, s.ListedDirectory);
+    }
     ShowNamePart(dialog);
     return TRUE;
 }
 
 void OnOk(HWND dialog)
 {
-    // Room for 80 bytes by design; the buffer is full size because the
-    // pattern may be appended to it.
+    // The whole name, or none: a name cut short would name another file.
     char typed[PATH_BUFFER] = {};
-    GetDlgItemTextA(dialog, IDC_NAME, typed, 80);
+    LRESULT length = SendDlgItemMessageA(dialog, IDC_NAME, WM_GETTEXTLENGTH, 0, 0);
+    if (length >= PATH_BUFFER) {
+        MessageBeep(0);
+        return;
+    }
+    GetDlgItemTextA(dialog, IDC_NAME, typed, PATH_BUFFER);
     if (!*typed) {
         // Enter still reaches a disabled OK button; an empty name names nothing.
         MessageBeep(0);
@@ -157,9 +176,10 @@ bool SelectedEntry(HWND dialog, char *entry, BOOL *isDirectory)
     if (SendDlgItemMessageA(dialog, IDC_LIST, LB_GETCURSEL, 0, 0) == LB_ERR)
         return false;
     strcpy(entry, s.DirectoryPrefix);
+    // A file without an extension comes back as "name.": that names the
+    // same file, and its dot keeps the save mode from adding an extension
+    // that would name another one.
     *isDirectory = DlgDirSelectExA(dialog, entry, PATH_BUFFER, IDC_LIST);
-    if (!*isDirectory)
-        TrimFileEntry(entry);
     return true;
 }
 

@@ -1,8 +1,9 @@
-// Vorira's program entry: the reader window and its message loop.
+// Vorira's program entry: the reader window's class and placement, and its
+// message loop.
 #include "reader.h"
 #include "resource.h"
 
-int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int showState)
+ATOM RegisterReaderClass(HINSTANCE instance)
 {
     WNDCLASSA wc = {};
     wc.style = CS_HREDRAW | CS_VREDRAW;
@@ -13,13 +14,22 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int showSta
     wc.hbrBackground = (HBRUSH)GetStockObject(WHITE_BRUSH);
     wc.lpszMenuName = MAKEINTRESOURCEA(IDM_READ_MENU);
     wc.lpszClassName = "Read";
-    if (!RegisterClassA(&wc))
-        return 1;
+    return RegisterClassA(&wc);
+}
 
+HWND CreateReaderWindow(HINSTANCE instance, LPSTR commandLine)
+{
     int cx = GetSystemMetrics(SM_CXSCREEN);
     int cy = GetSystemMetrics(SM_CYSCREEN);
-    HWND window = CreateWindowExA(0, "Read", kProgramTitle, WS_OVERLAPPEDWINDOW, cx / 4, cy / 4, cx / 2, cy / 2,
-                                  nullptr, nullptr, instance, commandLine);
+    return CreateWindowExA(0, "Read", kProgramTitle, WS_OVERLAPPEDWINDOW, cx / 4, cy / 4, cx / 2, cy / 2, nullptr,
+                           nullptr, instance, commandLine);
+}
+
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int showState)
+{
+    if (!RegisterReaderClass(instance))
+        return 1;
+    HWND window = CreateReaderWindow(instance, commandLine);
     if (!window)
         return 1;
     ShowWindow(window, showState);

@@ -156,12 +156,6 @@ void TrimDirectoryEntry(char *entry, UINT codePage)
         *(char *)LastCharOf(entry, codePage) = '\0';
 }
 
-void TrimFileEntry(char *entry, UINT codePage)
-{
-    if (EndsWithChar(entry, '.', codePage) && strlen(entry) > 1)
-        *(char *)LastCharOf(entry, codePage) = '\0';
-}
-
 int EnterDirectoryEntry(char *directoryPrefix, const char *entry, UINT codePage)
 {
     if (strcmp(entry, "..") == 0) {

@@ -54,9 +54,6 @@ int AddDefaultExtension(char *path, const char *extension, bool always, UINT cod
 // that backslash off so that the entry compares with ".." and joins cleanly.
 // A drive ("c:") stays as it is.
 void TrimDirectoryEntry(char *entry, UINT codePage = CP_ACP);
-// The listing service hands a file without an extension back as "name.";
-// that dot is not part of the file's name.
-void TrimFileEntry(char *entry, UINT codePage = CP_ACP);
 
 // A double-click on a directory or drive entry: ".." moves the prefix up one
 // level (or empties it), a drive replaces it, any other entry is appended

@@ -29,6 +29,10 @@ extern ReaderState g_reader;
 extern const char kProgramTitle[];
 
 LRESULT CALLBACK ReaderWndProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
+// The program entry's class "Read" and the window placed in the middle of
+// the screen; the unit tests create the window the same way.
+ATOM RegisterReaderClass(HINSTANCE instance);
+HWND CreateReaderWindow(HINSTANCE instance, LPSTR commandLine);
 
 // Reading aloud.
 void ReadAloud(int command);

@@ -108,6 +108,8 @@ class Box:
             bid, _, text = b.partition("=")
             self.buttons[int(bid)] = text
         self.pid = int(parts[5]) if len(parts) > 5 and parts[5] else 0
+        # The kind of icon shown: "hand", "question", "exclamation", "asterisk", "other" or "".
+        self.icon = parts[6] if len(parts) > 6 else ""
 
     @property
     def text(self):

@@ -8,13 +8,13 @@ import harness as h
 from test_documents import DocTest, IDOK, unesc
 
 ABOUT_CAPTION = "Verbanor Vorira névjegye"
-CMD_ABOUT, CMD_READ_WHOLE = 100, 107
 NO_VOICES = "[engine]\nMsPerByte=20\n"
 
 
 class About(DocTest):
     def open_about(self):
-        self.command(CMD_ABOUT)
+        # Through the Help menu (Súgó), as a person would: "Vorira &névjegye".
+        self.key("alt+s", "n")
         return self.box(ABOUT_CAPTION)
 
     def about_texts(self):
@@ -29,7 +29,7 @@ class About(DocTest):
     def test_about_cuts_reading_off_speaks_its_message_and_ok_stops_it(self):
         self.start()
         self.set_text("hosszú szöveg, amit a program lassan olvas fel " * 20)
-        self.command(CMD_READ_WHOLE)
+        self.key("alt+o", "e")
         h.wait_for(lambda: self.prog.journal.texts(), what="reading")
         mark = len(self.prog.journal.entries())
         box = self.open_about()
@@ -69,6 +69,14 @@ class About(DocTest):
         texts = self.about_texts()
         self.assertEqual(len(texts), 2)
         self.assertEqual(texts[0], texts[1])
+
+    def test_the_engines_about_box_comes_from_the_help_menu(self):
+        self.start()
+        self.key("alt+s", "v")
+        box = self.box("Verbanor 4 TTS névjegye")
+        self.answer(box, IDOK)
+        # The runtime notes the call once its box has closed.
+        h.wait_for(lambda: self.prog.journal.calls("Central.AboutDlg"), what="the engine's About box")
 
     def test_without_a_voice_it_opens_and_closes_silently(self):
         self.prog = h.Program("vorira", cwd=self.dir, config=NO_VOICES)

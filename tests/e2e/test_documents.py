@@ -115,6 +115,12 @@ class DocTest(unittest.TestCase):
     def command(self, cmd):
         h.wdrive("command", self.prog.hwnd, cmd)
 
+    def key(self, *keys):
+        """Presses keys in the main window, as a person would: "ctrl+o", or
+        "alt+f", "n" through the File menu (Új, Megnyitás, Mentés, Mentés
+        má&sként, Kilépés: j, n, m, s, k)."""
+        h.xkey(TITLE_RE, *keys)
+
     def box(self, caption, timeout=10):
         def find():
             for b in h.boxes():
@@ -132,8 +138,12 @@ class DocTest(unittest.TestCase):
         h.wait_for(lambda: not [b for b in h.boxes() if b.hwnd == box.hwnd], what="box closed")
 
     def message(self):
-        """The program's message box: its text, with the Vorira caption."""
+        """The program's message box: its text, with the Vorira caption. A box
+        listed before it was painted shows an icon of an unknown kind."""
         b = self.box("Vorira")
+        if b.icon == "other":
+            time.sleep(0.3)
+            b = self.box("Vorira")
         return b, unesc(b.text)
 
     # The file dialogs.
@@ -156,8 +166,14 @@ class DocTest(unittest.TestCase):
     def wait_title(self, title):
         return h.wait_for(lambda: self.title() == title, what="title %r" % title)
 
-    def open_file(self, name):
-        self.choose(CMD_OPEN, OPEN_CAPTION, name)
+    def open_file(self, name, changes=None):
+        """Ctrl+O and a name; with `changes` the save-changes question comes
+        first and gets that answer."""
+        self.key("ctrl+o")
+        if changes is not None:
+            b, _ = self.message()
+            self.answer(b, changes)
+        self.type_name(self.box(OPEN_CAPTION), name)
 
 
 class Loading(DocTest):
@@ -173,7 +189,7 @@ class Loading(DocTest):
         self.open_file("huge.txt")
         b, text = self.message()
         self.assertEqual(text, "A fájl túl nagy: " + self.win("huge.txt"))
-        self.assertTrue(b.has_icon)
+        self.assertEqual(b.icon, "exclamation")
         self.assertEqual(set(b.buttons), {IDOK})
         self.answer(b, IDOK)
         # The refused file changes nothing: name, text and the clean state stay.
@@ -186,25 +202,49 @@ class Loading(DocTest):
     def test_an_empty_file_loads_named_and_clean(self):
         self.write("empty.txt", b"")
         self.start()
-        self.set_text("előző")
-        self.open_file("empty.txt")
+        # Typed, so that the text counts as changed (a WM_SETTEXT would not).
+        self.change("e")
+        self.open_file("empty.txt", changes=IDNO)
         self.wait_title("Vorira - empty.txt")
         self.assertEqual(self.text(), "")
-        # Clean: closing asks nothing.
-        h.wdrive("close", self.prog.hwnd)
+        # Open made it clean: Exit asks nothing.
+        self.key("alt+f", "k")
         self.assertIsNotNone(self.prog.wait_exit(10))
 
     def test_a_zero_byte_ends_the_text_and_save_writes_only_that_without_asking(self):
         self.write("zero.txt", b"eleje\r\n\x00vege")
+        # Private, with one name: a rename would give it the folder's default mode.
+        os.chmod(self.path("zero.txt"), 0o600)
         self.start()
         self.open_file("zero.txt")
         self.wait_title("Vorira - zero.txt")
         self.assertEqual(self.text(), "eleje\r\n")
         self.change("Ú")
-        self.command(CMD_SAVE)
+        self.key("alt+f", "m")
         h.wait_for(lambda: self.read("zero.txt") == "Úeleje\r\n".encode("cp1250"), what="saved file")
         self.assertTrue(self.no_box())
         self.assertEqual(sorted(os.listdir(self.dir)), ["zero.txt"])
+        self.assertEqual(oct(os.stat(self.path("zero.txt")).st_mode & 0o777), oct(0o600))
+
+    def test_a_partial_read_keeps_the_document_the_user_had(self):
+        # A kernel attribute file reports 4096 bytes and delivers a few.
+        partial = "/sys/devices/system/cpu/online"
+        self.assertEqual(os.path.getsize(partial), 4096)
+        self.write("level.txt", b"eredeti")
+        self.start(["level.txt"])
+        self.wait_title("Vorira - level.txt")
+        self.change("Ú")
+        self.open_file(h.winpath(partial), changes=IDNO)
+        self.assertTrue(self.no_box())
+        self.assertEqual(self.text(), "Úeredeti")
+        self.assertEqual(self.title(), "Vorira - level.txt")
+        # Still changed, still the old name: Save writes the user's text there.
+        h.wdrive("close", self.prog.hwnd)
+        b, text = self.message()
+        self.assertEqual(text, "Mentsem az aktuális módosításokat: level.txt ?")
+        self.answer(b, IDYES)
+        self.assertIsNotNone(self.prog.wait_exit(10))
+        self.assertEqual(self.read("level.txt"), "Úeredeti".encode("cp1250"))
 
     def test_a_missing_file_names_it_and_changes_nothing(self):
         self.write("level.txt", b"x")
@@ -226,7 +266,8 @@ class Saving(DocTest):
         text = "Árvíztűrő tükörfúrógép\r\n\tőŐűŰ \"idézet\" \\ vége\r\n\r\nutolsó sor"
         self.start()
         self.set_text(text)
-        self.choose(CMD_SAVE_AS, SAVE_CAPTION, "uj")
+        self.key("alt+f", "s")
+        self.type_name(self.box(SAVE_CAPTION), "uj")
         self.wait_title("Vorira - uj.txt")
         self.assertEqual(self.read("uj.txt"), text.encode("cp1250"))
         self.command(CMD_NEW)
@@ -246,6 +287,7 @@ class Saving(DocTest):
         self.choose(CMD_SAVE_AS, SAVE_CAPTION, "b.txt")
         b, text = self.message()
         self.assertEqual(text, "Lecseréljem a létező fájlt: " + self.win("b.txt") + " ?")
+        self.assertEqual(b.icon, "question")
         self.assertEqual(set(b.buttons), {IDYES, IDNO})
         self.answer(b, IDNO)
         self.assertEqual(self.read("b.txt"), b"B tartalma")
@@ -267,19 +309,29 @@ class Saving(DocTest):
     def test_a_failing_write_leaves_the_old_file_whole(self):
         old = "régi, megőrzendő tartalom\r\n".encode("cp1250") * 4
         self.write("level.txt", old)
+        # Private notes with a second name: the save must keep the file itself.
+        os.chmod(self.path("level.txt"), 0o600)
+        os.link(self.path("level.txt"), self.path("alias.txt"))
         self.start(["level.txt"], limit=24 * 1024)
         self.wait_title("Vorira - level.txt")
         self.set_text("ú" * 30000)
-        self.command(CMD_SAVE)
+        self.key("ctrl+s")
         b, text = self.message()
         self.assertEqual(text, "Nem tudom lemezre írni a fájlt: level.txt")
+        self.assertEqual(b.icon, "exclamation")
         self.answer(b, IDOK)
         self.assertEqual(self.read("level.txt"), old)
-        self.assertEqual(sorted(os.listdir(self.dir)), ["level.txt"])
-        # A text that fits is saved normally by the same program.
+        self.assertEqual(self.read("alias.txt"), old)
+        self.assertEqual(sorted(os.listdir(self.dir)), ["alias.txt", "level.txt"])
+        # A text that fits is saved normally by the same program, into the
+        # same file: both names, its mode.
         self.set_text("rövid")
-        self.command(CMD_SAVE)
+        self.key("ctrl+s")
         h.wait_for(lambda: self.read("level.txt") == "rövid".encode("cp1250"), what="saved file")
+        self.assertEqual(self.read("alias.txt"), "rövid".encode("cp1250"))
+        st = os.stat(self.path("level.txt"))
+        self.assertEqual((oct(st.st_mode & 0o777), st.st_nlink), (oct(0o600), 2))
+        self.assertEqual(sorted(os.listdir(self.dir)), ["alias.txt", "level.txt"])
 
     def test_a_read_only_target_is_not_created_and_stays(self):
         self.write("ro.txt", b"vedett")
@@ -319,7 +371,7 @@ class Questions(DocTest):
     def test_yes_saves_then_new_clears(self):
         self.start()
         self.change("m")
-        self.command(CMD_NEW)
+        self.key("alt+f", "j")
         b, _ = self.message()
         self.answer(b, IDYES)
         dlg = self.box(SAVE_CAPTION)
@@ -332,13 +384,28 @@ class Questions(DocTest):
         self.write("a.txt", b"aaa")
         self.start()
         self.change("z")
-        self.command(CMD_OPEN)
+        self.key("alt+f", "n")
         b, _ = self.message()
         self.answer(b, IDNO)
         dlg = self.box(OPEN_CAPTION)
         self.type_name(dlg, "a.txt")
         self.wait_title("Vorira - a.txt")
         self.assertEqual(self.text(), "aaa")
+
+    def test_yes_on_a_named_document_saves_it_under_its_name(self):
+        self.write("a.txt", b"aaa")
+        self.start(["a.txt"])
+        self.wait_title("Vorira - a.txt")
+        self.change("Ő")
+        self.key("ctrl+n")
+        b, text = self.message()
+        self.assertEqual(text, "Mentsem az aktuális módosításokat: a.txt ?")
+        self.assertEqual(b.icon, "question")
+        self.answer(b, IDYES)
+        # Save, not Save As: no dialog, the file itself is written.
+        self.wait_title("Vorira - (névtelen)")
+        self.assertTrue(self.no_box())
+        self.assertEqual(self.read("a.txt"), "Őaaa".encode("cp1250"))
 
     def query(self):
         return subprocess.Popen(["wine", h.WDRIVE, "query", self.prog.hwnd], env=h.wine_env(),

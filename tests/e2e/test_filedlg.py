@@ -136,7 +136,13 @@ class OpenMode(DialogTest):
         h.wait_for(lambda: self.read("start.txt") == "Ústart".encode("cp1250"), what="start.txt saved")
         self.assertFalse(os.path.exists(self.path("my.dir", "start.txt")))
 
+        # The next dialog, of either kind, opens where the last one listed.
+        dlg = self.open_dialog(CMD_SAVE_AS, SAVE_CAPTION)
+        self.listed(dlg, "my.dir")
+        self.answer(dlg, IDCANCEL)
         dlg = self.open_dialog()
+        self.listed(dlg, "my.dir")
+        h.wdrive("lbdblclk", dlg.hwnd, DIR_LIST, self.index(dlg, "[..]"))
         self.listed(dlg)
         # A single click on a directory offers it with the name part.
         h.wdrive("lbselect", dlg.hwnd, DIR_LIST, self.index(dlg, "[sub]"))
@@ -156,6 +162,17 @@ class OpenMode(DialogTest):
         h.wdrive("lbdblclk", dlg.hwnd, DIR_LIST, self.index(dlg, "s.txt"))
         self.wait_title("Vorira - s.txt")
         self.assertEqual(self.text(), "sub/s.txt")
+
+
+    def test_a_listed_name_longer_than_79_characters_is_taken_whole(self):
+        long_name = "hosszu-" * 13 + "nev.txt"
+        self.write(long_name, b"long")
+        self.write(long_name[:79], b"cut")
+        self.start()
+        dlg = self.open_dialog()
+        h.wdrive("lbdblclk", dlg.hwnd, DIR_LIST, self.index(dlg, long_name))
+        self.wait_title("Vorira - " + long_name)
+        self.assertEqual(self.text(), "long")
 
 
 class SaveMode(DialogTest):
@@ -179,6 +196,20 @@ class SaveMode(DialogTest):
         self.assertEqual(text, "Lecseréljem a létező fájlt: " + self.win("a.txt") + " ?")
         self.answer(b, 7)
         self.assertEqual(self.read("a.txt"), b"a.txt")
+
+    def test_an_extensionless_listed_file_is_the_file_saved(self):
+        self.write("level", b"bare")
+        self.start()
+        self.set_text("új")
+        dlg = self.open_dialog(CMD_SAVE_AS, SAVE_CAPTION)
+        self.type_name(dlg, "*.*")
+        h.wait_for(lambda: "level" in self.items(dlg), what="every file listed")
+        h.wdrive("lbdblclk", dlg.hwnd, DIR_LIST, self.index(dlg, "level"))
+        b, text = self.message()
+        self.assertTrue(text.startswith("Lecseréljem a létező fájlt: " + self.win("level")), text)
+        self.answer(b, 6)
+        h.wait_for(lambda: self.read("level") == "új".encode("cp1250"), what="level saved")
+        self.assertFalse(os.path.exists(self.path("level.txt")))
 
     def test_double_click_on_a_file_chooses_it(self):
         self.start()

@@ -193,6 +193,45 @@ class Reading(VoraTest):
         self.key("H", "e", "l", "l", "o", "Return", "w", "o", "r", "l", "d", "F3")
         self.assertEqual(self.spoken(1), [b"Hello\r\nworld\x00"])
 
+    def test_the_reading_and_edit_menus_and_the_edit_shortcuts(self):
+        p = self.start()
+        self.ready("alma\r\nkörte")
+        text = lambda: h.wdrive("text", self.edit)[0]
+        # Olvasás: Sor, Blokk, Egész olvasása, then Beszéd leállítása.
+        h.wdrive("sel", self.edit, 2, 2)
+        self.key("alt+o", "s")
+        self.spoken(1)
+        h.wdrive("sel", self.edit, 0, 4)
+        self.key("alt+o", "b")
+        self.spoken(2)
+        self.key("alt+o", "e")
+        self.assertEqual(self.spoken(3), [b"alma\x00", b"alma\x00", cp1250("alma\r\nkörte") + b"\x00"])
+        self.key("alt+o", "l")
+        h.wait_for(lambda: p.journal.calls("Central.AudioReset"), what="reset")
+        # Szerkesztés: Mindet kijelöli, Törlés, Visszavonás, Kivágás,
+        # Beillesztés, Másolás; then the same through the shortcuts.
+        whole = "alma\\r\\nkörte"
+        self.key("alt+z", "d")
+        self.assertEqual(h.wdrive("getsel", self.edit), ["0 11"])
+        self.key("alt+z", "l")
+        h.wait_for(lambda: text() == "", what="deleted")
+        self.key("alt+z", "v")
+        h.wait_for(lambda: text() == whole, what="undone")
+        self.key("alt+z", "d", "alt+z", "k")
+        h.wait_for(lambda: text() == "", what="cut")
+        self.key("alt+z", "b")
+        h.wait_for(lambda: text() == whole, what="pasted")
+        h.wdrive("sel", self.edit, 0, 4)
+        self.key("alt+z", "m", "ctrl+End", "alt+z", "b")
+        h.wait_for(lambda: text() == whole + "alma", what="copied")
+        self.key("ctrl+a", "ctrl+x")
+        h.wait_for(lambda: text() == "", what="ctrl+x")
+        self.key("ctrl+z")
+        h.wait_for(lambda: text() == whole + "alma", what="ctrl+z")
+        h.wdrive("sel", self.edit, 6, 11)
+        self.key("ctrl+c", "ctrl+End", "ctrl+v")
+        h.wait_for(lambda: text() == whole + "almakörte", what="ctrl+c, ctrl+v")
+
     def test_two_reads_queue_and_esc_drops_everything(self):
         p = self.start()
         self.ready("x" * 200)
@@ -239,7 +278,7 @@ class StartupFile(VoraTest):
         p = self.start(cwd=self.dir, title=None, raw_args='"D:\\levelek\\level.txt"')
         box = p.wait_box("Vorira")
         self.assertEqual(box.text, 'Nem tudom megnyitni a fájlt: level.txt"')
-        self.assertTrue(box.has_icon)
+        self.assertEqual(box.icon, "exclamation")
         self.assertEqual(box.buttons, {1: "OK"})
         h.wdrive("click", box.hwnd, 1)
         p.main_window("^Vorira - \\(névtelen\\)$")

@@ -5,7 +5,9 @@
 // Usage: wdrive COMMAND ARGS...   (texts out are UTF-8, one result a line)
 //   windows                      top-level visible windows: hwnd, class, owner, title
 //   boxes                        message boxes and dialogs (#32770): hwnd, owner title,
-//                                caption, texts of their statics, their buttons
+//                                caption, texts of their statics, their buttons, pid,
+//                                the kind of icon shown (hand, question, exclamation,
+//                                asterisk, other) or nothing
 //   text HWND                    the window's text
 //   child HWND ID                the child with the given control id: its hwnd
 //   childtext HWND ID            that child's text (WM_GETTEXT, exact bytes as \xHH)
@@ -106,6 +108,57 @@ std::string ClassOf(HWND hwnd)
     return cls;
 }
 
+// An icon handle means nothing in another Wine process, so the kind of icon a
+// box shows is told from the screen: drawing the system icon that is shown
+// over a capture of it changes (next to) nothing, any other changes many pixels.
+std::string IconKind(HWND iconStatic)
+{
+    RECT r;
+    if (!GetWindowRect(iconStatic, &r))
+        return "other";
+    int cx = GetSystemMetrics(SM_CXICON), cy = GetSystemMetrics(SM_CYICON);
+    HDC screen = GetDC(nullptr);
+    HDC shot = CreateCompatibleDC(screen);
+    HDC work = CreateCompatibleDC(screen);
+    HBITMAP shotBits = CreateCompatibleBitmap(screen, cx, cy);
+    HBITMAP workBits = CreateCompatibleBitmap(screen, cx, cy);
+    HGDIOBJ oldShot = SelectObject(shot, shotBits);
+    HGDIOBJ oldWork = SelectObject(work, workBits);
+    BitBlt(shot, 0, 0, cx, cy, screen, r.left, r.top, SRCCOPY);
+    const struct {
+        LPCSTR id;
+        const char *name;
+    } kinds[] = {{IDI_HAND, "hand"}, {IDI_QUESTION, "question"}, {IDI_EXCLAMATION, "exclamation"},
+                 {IDI_ASTERISK, "asterisk"}};
+    std::string best = "other";
+    // Blended edges differ a little (about 7% of the pixels); another icon
+    // changes most of them.
+    int fewest = cx * cy / 4;
+    for (const auto &k : kinds) {
+        BitBlt(work, 0, 0, cx, cy, shot, 0, 0, SRCCOPY);
+        DrawIconEx(work, 0, 0, LoadIconA(nullptr, k.id), cx, cy, 0, nullptr, DI_NORMAL);
+        int changed = 0;
+        for (int y = 0; y < cy; ++y)
+            for (int x = 0; x < cx; ++x) {
+                COLORREF a = GetPixel(shot, x, y), b = GetPixel(work, x, y);
+                changed += abs(GetRValue(a) - GetRValue(b)) + abs(GetGValue(a) - GetGValue(b)) +
+                               abs(GetBValue(a) - GetBValue(b)) > 48;
+            }
+        if (changed < fewest) {
+            fewest = changed;
+            best = k.name;
+        }
+    }
+    SelectObject(shot, oldShot);
+    SelectObject(work, oldWork);
+    DeleteObject(shotBits);
+    DeleteObject(workBits);
+    DeleteDC(shot);
+    DeleteDC(work);
+    ReleaseDC(nullptr, screen);
+    return best;
+}
+
 BOOL CALLBACK ListWindow(HWND hwnd, LPARAM onlyDialogs)
 {
     if (!IsWindowVisible(hwnd))
@@ -121,15 +174,17 @@ BOOL CALLBACK ListWindow(HWND hwnd, LPARAM onlyDialogs)
                (unsigned long)(uintptr_t)owner, pid, Escape(WindowText(hwnd)).c_str());
         return TRUE;
     }
-    std::string statics, buttons;
+    std::string statics, buttons, icon;
     for (HWND c = GetWindow(hwnd, GW_CHILD); c; c = GetWindow(c, GW_HWNDNEXT)) {
         std::string ccls = ClassOf(c);
         std::string text = Escape(WindowText(c));
         if (!_stricmp(ccls.c_str(), "Static")) {
             if (!text.empty())
                 statics += (statics.empty() ? "" : "|") + text;
-            else if ((GetWindowLongA(c, GWL_STYLE) & SS_TYPEMASK) == SS_ICON && SendMessageA(c, STM_GETICON, 0, 0))
+            else if ((GetWindowLongA(c, GWL_STYLE) & SS_TYPEMASK) == SS_ICON && SendMessageA(c, STM_GETICON, 0, 0)) {
                 statics += std::string(statics.empty() ? "" : "|") + "<icon>";
+                icon = IconKind(c);
+            }
         } else if (!_stricmp(ccls.c_str(), "Button")) {
             char id[16];
             snprintf(id, sizeof id, "%d=", GetDlgCtrlID(c));
@@ -137,8 +192,8 @@ BOOL CALLBACK ListWindow(HWND hwnd, LPARAM onlyDialogs)
         }
     }
     std::string ownerTitle = owner ? Escape(WindowText(owner)) : "";
-    printf("0x%lx\t%s\t%s\t%s\t%s\t%lu\n", (unsigned long)(uintptr_t)hwnd, ownerTitle.c_str(),
-           Escape(WindowText(hwnd)).c_str(), statics.c_str(), buttons.c_str(), pid);
+    printf("0x%lx\t%s\t%s\t%s\t%s\t%lu\t%s\n", (unsigned long)(uintptr_t)hwnd, ownerTitle.c_str(),
+           Escape(WindowText(hwnd)).c_str(), statics.c_str(), buttons.c_str(), pid, icon.c_str());
     return TRUE;
 }
 

@@ -1,5 +1,6 @@
-// The safe save on a real folder: the bytes written, and a failure at every
-// step that leaves the old file exactly as it was and no stray copy behind.
+// The safe save on a real folder: the bytes written, the file that stays the
+// same file, and a failure at every step that leaves the old file exactly as
+// it was and no stray copy behind. The whole-file load.
 #include <gtest/gtest.h>
 
 #include <windows.h>
@@ -59,6 +60,16 @@ protected:
     }
     std::string folder_;
 };
+
+// Where the text is being written: the path of the file behind the handle.
+std::string g_writtenTo;
+BOOL WINAPI NoteWhere(HANDLE file, LPCVOID data, DWORD size, LPDWORD written, LPOVERLAPPED)
+{
+    char path[1024] = {};
+    GetFinalPathNameByHandleA(file, path, sizeof path, 0);
+    g_writtenTo = path;
+    return WriteFile(file, data, size, written, nullptr);
+}
 
 const std::string kOld = "régi szöveg\r\nmásodik sor\r\n";
 
@@ -120,6 +131,98 @@ TEST_F(SafeSave, ATargetThatCannotBeReplacedIsLeftAlone)
     std::string missing = Path("nincs\\level.txt");
     EXPECT_EQ(kSaveCannotCreate, WriteDocumentFile(missing.c_str(), "x", 1));
     EXPECT_EQ(std::vector<std::string>{"readonly.txt"}, Files());
+}
+
+TEST_F(SafeSave, AFileWithAnotherNameIsRewrittenInPlaceAndRestoredOnFailure)
+{
+    std::string target = Path("level.txt");
+    std::string other = Path("alias.txt");
+    ASSERT_EQ(kSaveDone, WriteDocumentFile(target.c_str(), kOld.data(), (DWORD)kOld.size()));
+    ASSERT_TRUE(CreateHardLinkA(other.c_str(), target.c_str(), nullptr));
+    std::string text(20000, 'y');
+    EXPECT_EQ(kSaveCannotWrite, WriteDocumentFile(target.c_str(), text.data(), (DWORD)text.size(), HalfThenFail));
+    EXPECT_EQ(kOld, Read(target));
+    EXPECT_EQ(kOld, Read(other));
+    EXPECT_EQ(kSaveDone, WriteDocumentFile(target.c_str(), "rövid", 5));
+    EXPECT_EQ("rövid", Read(other));
+    EXPECT_EQ((std::vector<std::string>{"alias.txt", "level.txt"}), Files());
+}
+
+TEST_F(SafeSave, AFileHeldOpenWithoutDeleteSharingIsSaved)
+{
+    std::string target = Path("level.txt");
+    ASSERT_EQ(kSaveDone, WriteDocumentFile(target.c_str(), kOld.data(), (DWORD)kOld.size()));
+    // Another program watching the file: a rewrite is allowed, a rename over it is not.
+    HANDLE held = CreateFileA(target.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                              OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, held);
+    EXPECT_EQ(kSaveDone, WriteDocumentFile(target.c_str(), "új", 2));
+    CloseHandle(held);
+    EXPECT_EQ("új", Read(target));
+    EXPECT_EQ(std::vector<std::string>{"level.txt"}, Files());
+}
+
+TEST_F(SafeSave, TheFreshFileIsMadeInTheDocumentsOwnFolderWhateverItsName)
+{
+    // A drive-relative name: the folder is the drive's current directory.
+    char home[MAX_PATH];
+    GetCurrentDirectoryA(sizeof home, home);
+    ASSERT_TRUE(SetCurrentDirectoryA(folder_.c_str()));
+    std::string relative = folder_.substr(0, 2) + "level.txt";
+    g_writtenTo.clear();
+    SaveResult result = WriteDocumentFile(relative.c_str(), "a", 1, NoteWhere);
+    SetCurrentDirectoryA(home);
+    EXPECT_EQ(kSaveDone, result);
+    std::string own = folder_.substr(folder_.find_last_of('\\')) + "\\";
+    EXPECT_NE(std::string::npos, g_writtenTo.find(own)) << g_writtenTo;
+    EXPECT_EQ("a", Read(Path("level.txt")));
+
+    // A folder of 250 bytes leaves no room for a name beside the file:
+    // new and existing files are still saved, and failures still restore.
+    std::string deep = folder_ + "\\" + std::string(250 - folder_.size() - 1, 'd');
+    ASSERT_EQ(250u, deep.size());
+    ASSERT_TRUE(CreateDirectoryA(deep.c_str(), nullptr));
+    std::string target = deep + "\\a.txt";
+    EXPECT_EQ(kSaveDone, WriteDocumentFile(target.c_str(), kOld.data(), (DWORD)kOld.size()));
+    EXPECT_EQ(kSaveDone, WriteDocumentFile(target.c_str(), "b", 1));
+    EXPECT_EQ("b", Read(target));
+    std::string text(20000, 'z');
+    EXPECT_EQ(kSaveCannotWrite, WriteDocumentFile(target.c_str(), text.data(), (DWORD)text.size(), HalfThenFail));
+    EXPECT_EQ("b", Read(target));
+    DeleteFileA(target.c_str());
+    EXPECT_TRUE(RemoveDirectoryA(deep.c_str())) << "a stray file was left beside the document";
+}
+
+// A read that delivers less than the size, or fails.
+BOOL WINAPI ShortRead(HANDLE file, LPVOID data, DWORD size, LPDWORD got, LPOVERLAPPED)
+{
+    return ReadFile(file, data, size / 2, got, nullptr);
+}
+BOOL WINAPI FailingRead(HANDLE, LPVOID, DWORD, LPDWORD got, LPOVERLAPPED)
+{
+    *got = 0;
+    SetLastError(ERROR_READ_FAULT);
+    return FALSE;
+}
+
+TEST_F(SafeSave, OnlyAWholeFileIsHandedOut)
+{
+    std::string target = Path("level.txt");
+    ASSERT_EQ(kSaveDone, WriteDocumentFile(target.c_str(), kOld.data(), (DWORD)kOld.size()));
+    for (ReadFileFn read : {ShortRead, FailingRead}) {
+        char *block = (char *)1;
+        DWORD size = 7;
+        EXPECT_EQ(kLoadIncomplete, ReadDocumentFile(target.c_str(), 32000, &block, &size, read));
+        EXPECT_EQ(nullptr, block);
+        EXPECT_EQ(0u, size);
+    }
+    char *block = nullptr;
+    DWORD size = 0;
+    ASSERT_EQ(kLoadDone, ReadDocumentFile(target.c_str(), 32000, &block, &size));
+    EXPECT_EQ(kOld, std::string(block, size));
+    EXPECT_EQ('\0', block[size]);
+    LocalFree(block);
+    EXPECT_EQ(kLoadTooLarge, ReadDocumentFile(target.c_str(), (DWORD)kOld.size(), &block, &size));
 }
 
 } // namespace

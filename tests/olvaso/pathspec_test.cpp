@@ -140,6 +140,8 @@ TEST(AddDefaultExtension, OpenAlwaysAppendsSaveOnlyWithoutADot)
     } cases[] = {
         {"level", false, "level.txt"},
         {"level.doc", false, "level.doc"},
+        // The list's form of an extensionless file names that file as it is.
+        {"level.", false, "level."},
         {"my.dir\\level", false, "my.dir\\level.txt"},
         {"level", true, "level.txt"},
         {"level.doc", true, "level.doc.txt"},
@@ -161,18 +163,13 @@ TEST(ListEntries, TakeTheListingServicesFormsApart)
 {
     const struct {
         const char *in, *out;
-        bool directory;
     } cases[] = {
-        {"sub\\", "sub", true}, {"..\\", "..", true}, {"c:", "c:", true}, {"\\", "\\", true},
-        {"level.", "level", false}, {"a.txt", "a.txt", false}, {".", ".", false},
+        {"sub\\", "sub"}, {"..\\", ".."}, {"c:", "c:"}, {"\\", "\\"},
     };
     for (const auto &c : cases) {
         char entry[PATH_BUFFER];
         strcpy(entry, c.in);
-        if (c.directory)
-            TrimDirectoryEntry(entry);
-        else
-            TrimFileEntry(entry);
+        TrimDirectoryEntry(entry);
         EXPECT_STREQ(c.out, entry) << c.in;
     }
 
@@ -255,7 +252,7 @@ TEST(PathCompositions, NeverOverrunOnLongAndOddNames)
     for (int round = 0; round < 4000; ++round) {
         UINT cp = pages[round % 2];
         Guarded typed, prefix, pattern, path, dir, name, pat;
-        typed.Set(RandomName(rng, 79));
+        typed.Set(RandomName(rng, 259));
         prefix.Set(RandomName(rng, 259));
         pattern.Set(RandomName(rng, 259));
         ComposeTypedPath(path.buffer, typed.buffer, prefix.buffer, pattern.buffer, cp);
@@ -272,7 +269,6 @@ TEST(PathCompositions, NeverOverrunOnLongAndOddNames)
         SplitForListing(prefix.buffer, dir.buffer, pat.buffer, cp);
         ASSERT_TRUE(dir.Intact() && pat.Intact());
         TrimDirectoryEntry(pattern.buffer, cp);
-        TrimFileEntry(pattern.buffer, cp);
         ASSERT_TRUE(pattern.Intact());
     }
 }

@@ -26,17 +26,9 @@ protected:
     {
         g_TtsMessageBox = RecordBox;
         HINSTANCE instance = GetModuleHandleA(nullptr);
-        WNDCLASSA wc = {};
-        wc.style = CS_HREDRAW | CS_VREDRAW;
-        wc.lpfnWndProc = ReaderWndProc;
-        wc.hInstance = instance;
-        wc.hCursor = LoadCursorA(nullptr, (LPCSTR)IDC_ARROW);
-        wc.hbrBackground = (HBRUSH)GetStockObject(WHITE_BRUSH);
-        wc.lpszMenuName = MAKEINTRESOURCEA(IDM_READ_MENU);
-        wc.lpszClassName = "Read";
-        RegisterClassA(&wc);
-        window = CreateWindowExA(0, "Read", kProgramTitle, WS_OVERLAPPEDWINDOW, 0, 0, 400, 300, nullptr, nullptr,
-                                 instance, (LPVOID)"");
+        // The program's own registration and placement, not a copy of them.
+        RegisterReaderClass(instance);
+        window = CreateReaderWindow(instance, (LPSTR) "");
     }
 
     static void TearDownTestSuite()
@@ -72,6 +64,28 @@ protected:
 };
 
 HWND ReaderWindow::window = nullptr;
+
+TEST_F(ReaderWindow, IsTheProgramsClassPlacedInTheMiddleOfTheScreen)
+{
+    HINSTANCE instance = GetModuleHandleA(nullptr);
+    WNDCLASSA wc = {};
+    ASSERT_TRUE(GetClassInfoA(instance, "Read", &wc));
+    EXPECT_EQ((UINT)(CS_HREDRAW | CS_VREDRAW), wc.style);
+    EXPECT_EQ(ReaderWndProc, wc.lpfnWndProc);
+    ASSERT_NE(nullptr, wc.hIcon);
+    EXPECT_EQ(LoadIconA(instance, "Read"), wc.hIcon);
+    EXPECT_EQ(LoadCursorA(nullptr, (LPCSTR)IDC_ARROW), wc.hCursor);
+    EXPECT_EQ(GetStockObject(WHITE_BRUSH), (HGDIOBJ)wc.hbrBackground);
+    EXPECT_EQ(MAKEINTRESOURCEA(IDM_READ_MENU), wc.lpszMenuName);
+    EXPECT_EQ((DWORD)WS_OVERLAPPEDWINDOW, (DWORD)GetWindowLongA(window, GWL_STYLE) & WS_OVERLAPPEDWINDOW);
+    RECT r;
+    GetWindowRect(window, &r);
+    int cx = GetSystemMetrics(SM_CXSCREEN), cy = GetSystemMetrics(SM_CYSCREEN);
+    EXPECT_EQ(cx / 4, r.left);
+    EXPECT_EQ(cy / 4, r.top);
+    EXPECT_EQ(cx / 2, r.right - r.left);
+    EXPECT_EQ(cy / 2, r.bottom - r.top);
+}
 
 TEST_F(ReaderWindow, StartsUntitledWithTheSystemsVoicesListedAndTheFirstChecked)
 {
