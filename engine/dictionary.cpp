@@ -321,13 +321,28 @@ struct TokenIndex {
     explicit TokenIndex(const DictionaryEntries &entries) {
         std::set<size_t> found[256];
         for (const auto &entry : entries) {
-            const std::string &word = entry.first;
-            if (word.empty() || entry.second.empty() || RunEnd(word.data(), 0, word.size()) == word.size())
-                continue;
-            found[static_cast<unsigned char>(word[0])].insert(word.size());
+            if (Punctuated(entry))
+                found[static_cast<unsigned char>(entry.first[0])].insert(entry.first.size());
         }
         for (int b = 0; b < 256; ++b)
             lengths[b].assign(found[b].rbegin(), found[b].rend());
+    }
+
+    // After a change of the words that start with this byte.
+    void Refresh(const DictionaryEntries &entries, unsigned char b) {
+        std::set<size_t> found;
+        // Strings compare by unsigned bytes: the words with this first byte are together.
+        for (auto e = entries.lower_bound(std::string(1, static_cast<char>(b)));
+             e != entries.end() && static_cast<unsigned char>(e->first[0]) == b; ++e) {
+            if (Punctuated(*e))
+                found.insert(e->first.size());
+        }
+        lengths[b].assign(found.rbegin(), found.rend());
+    }
+
+    static bool Punctuated(const DictionaryEntries::value_type &entry) {
+        const std::string &word = entry.first;
+        return !word.empty() && !entry.second.empty() && RunEnd(word.data(), 0, word.size()) != word.size();
     }
 };
 
@@ -410,6 +425,16 @@ struct Snapshot {
 
     Snapshot(HRESULT state_, const Stamp &stamp_, DictionaryEntries &&entries_, KeptLines &&kept_)
         : state(state_), stamp(stamp_), entries(std::move(entries_)), kept(std::move(kept_)), index(entries) {}
+
+    // The word now has these senses (none: it is gone).
+    void Change(const std::string &word, const std::vector<std::string> &senses, const Stamp &written) {
+        if (senses.empty())
+            entries.erase(word);
+        else
+            entries[word] = senses;
+        index.Refresh(entries, static_cast<unsigned char>(word[0]));
+        stamp = written;
+    }
 };
 
 bool SameStamp(const Snapshot::Stamp &a, const Snapshot::Stamp &b) {
@@ -453,27 +478,55 @@ std::string Number(unsigned long long value) { return std::to_string(value); }
 
 } // namespace
 
-std::string FormatDictionary(const DictionaryEntries &entries, const KeptLines &kept) {
+namespace {
+
+// The file's text, with `word` (when given) holding `senses` instead of what
+// the entries hold: a change is written before it is made in memory.
+std::string FormatWith(const DictionaryEntries &entries, const KeptLines &kept, const std::string *word,
+                       const std::vector<std::string> *senses) {
     std::string out = std::string(kHeader) + "\n";
-    auto putEntry = [&](const DictionaryEntries::value_type &entry) {
-        for (const std::string &sense : entry.second) {
-            AppendUtf8(&out, entry.first);
+    auto put = [&](const std::string &w, const std::vector<std::string> &ss) {
+        for (const std::string &sense : ss) {
+            AppendUtf8(&out, w);
             out += '\t';
             AppendUtf8(&out, sense);
             out += '\n';
         }
     };
-    // Both are sorted by word: merged, each kept line stays after its word.
     auto e = entries.begin();
+    bool pending = word != NULL; // the changed word is still to be written
+    // Every entry up to `limit` (all when NULL), in order.
+    auto putUpTo = [&](const std::string *limit) {
+        for (;;) {
+            if (e != entries.end() && pending && e->first == *word) {
+                ++e; // written from `senses` instead
+                continue;
+            }
+            if (pending && (e == entries.end() || *word < e->first) && (!limit || *word <= *limit)) {
+                put(*word, *senses);
+                pending = false;
+                continue;
+            }
+            if (e == entries.end() || (limit && e->first > *limit))
+                return;
+            put(e->first, e->second);
+            ++e;
+        }
+    };
+    // Both are sorted by word: merged, each kept line stays after its word.
     for (auto k = kept.begin(); k != kept.end(); ++k) {
-        for (; e != entries.end() && e->first <= k->first; ++e)
-            putEntry(*e);
+        putUpTo(&k->first);
         for (const std::string &line : k->second)
             out += line + "\n";
     }
-    for (; e != entries.end(); ++e)
-        putEntry(*e);
+    putUpTo(NULL);
     return out;
+}
+
+} // namespace
+
+std::string FormatDictionary(const DictionaryEntries &entries, const KeptLines &kept) {
+    return FormatWith(entries, kept, NULL, NULL);
 }
 
 bool ParseDictionary(const std::string &utf8, DictionaryEntries *entries, KeptLines *kept,
@@ -810,8 +863,9 @@ std::shared_ptr<const Snapshot> ForWriting(Store &store) {
     return read;
 }
 
-HRESULT Save(Store &store, const DictionaryEntries &entries, const KeptLines &kept, Snapshot::Stamp *stamp) {
-    std::string text = FormatDictionary(entries, kept);
+HRESULT Save(Store &store, const Snapshot &base, const std::string &word, const std::vector<std::string> &senses,
+             Snapshot::Stamp *stamp) {
+    std::string text = FormatWith(base.entries, base.kept, &word, &senses);
     CreateParentDirectories(store.path);
     DWORD err = 0;
     {
@@ -859,9 +913,11 @@ HRESULT Save(Store &store, const DictionaryEntries &entries, const KeptLines &ke
     return S_OK;
 }
 
-// One read-modify-write: `change` edits a copy of the entries and answers
-// S_OK to have it stored, anything else to leave the file alone.
-template <typename Change> HRESULT Write(const std::shared_ptr<Store> &store, Change change) {
+// One read-modify-write of one word: `change` edits a copy of the word's
+// senses (it is told whether the word is stored) and answers S_OK to have it
+// stored, anything else to leave the file alone.
+template <typename Change>
+HRESULT Write(const std::shared_ptr<Store> &store, const std::string &word, Change change) {
     if (store->path.empty())
         return LEXERR_INVALIDLEX;
     Lock one(store->writing);
@@ -873,19 +929,34 @@ template <typename Change> HRESULT Write(const std::shared_ptr<Store> &store, Ch
         return E_OUTOFMEMORY;
     if (FAILED(base->state))
         return base->state;
-    DictionaryEntries entries = base->entries;
-    KeptLines kept = base->kept;
-    HRESULT hr = change(&entries);
+    auto found = base->entries.find(word);
+    std::vector<std::string> senses;
+    if (found != base->entries.end())
+        senses = found->second;
+    HRESULT hr = change(&senses, found != base->entries.end());
     if (hr != S_OK)
         return hr;
     Snapshot::Stamp stamp;
-    hr = Save(*store, entries, kept, &stamp);
+    hr = Save(*store, *base, word, senses, &stamp);
     if (FAILED(hr))
         return hr;
     // Counted after the rename: whoever sees the new count finds the new file.
     LONG at = store->changes ? InterlockedIncrement(const_cast<LONG *>(store->changes)) : 0;
-    std::shared_ptr<const Snapshot> written =
-        std::make_shared<Snapshot>(S_OK, stamp, std::move(entries), std::move(kept));
+    {
+        Lock hold(store->lock);
+        // Copying a large dictionary costs more than writing it: changed in
+        // place when no reader holds it (readers take it only under the lock).
+        if (store->current == base && base.use_count() == 2) {
+            const_cast<Snapshot *>(base.get())->Change(word, senses, stamp);
+            store->Install(base, at);
+            WakeAllConditionVariable(&store->settled);
+            return S_OK;
+        }
+    }
+    DictionaryEntries entries = base->entries;
+    KeptLines kept = base->kept;
+    auto written = std::make_shared<Snapshot>(S_OK, stamp, std::move(entries), std::move(kept));
+    written->Change(word, senses, stamp);
     Lock hold(store->lock);
     store->Install(written, at);
     WakeAllConditionVariable(&store->settled);
@@ -941,11 +1012,10 @@ HRESULT UserDictionary::Add(const std::string &word, const std::string &pronunci
     if (FAILED(hr))
         return hr;
     try {
-        return Write(store_, [&](DictionaryEntries *entries) -> HRESULT {
-            std::vector<std::string> &senses = (*entries)[word];
-            if (std::find(senses.begin(), senses.end(), pronunciation) != senses.end())
+        return Write(store_, word, [&](std::vector<std::string> *senses, bool) -> HRESULT {
+            if (std::find(senses->begin(), senses->end(), pronunciation) != senses->end())
                 return LEXERR_ALREADYINLEX;
-            senses.push_back(pronunciation);
+            senses->push_back(pronunciation);
             return S_OK;
         });
     } catch (const std::bad_alloc &) {
@@ -958,16 +1028,12 @@ HRESULT UserDictionary::Remove(const std::string &word, unsigned sense) {
     if (FAILED(hr))
         return hr;
     try {
-        return Write(store_, [&](DictionaryEntries *entries) -> HRESULT {
-            auto found = entries->find(word);
-            if (found == entries->end())
+        return Write(store_, word, [&](std::vector<std::string> *senses, bool stored) -> HRESULT {
+            if (!stored)
                 return LEXERR_NOTINLEX;
-            std::vector<std::string> &senses = found->second;
-            if (sense >= senses.size())
+            if (sense >= senses->size())
                 return LEXERR_INVALIDSENSE;
-            senses.erase(senses.begin() + sense);
-            if (senses.empty())
-                entries->erase(found);
+            senses->erase(senses->begin() + sense);
             return S_OK;
         });
     } catch (const std::bad_alloc &) {
