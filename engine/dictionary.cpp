@@ -594,6 +594,8 @@ struct UserDictionary::Store {
     LONG currentChanges;      // the counter's value `current` is up to date with
     LONG gaveUpAt;            // a counter value readers stopped waiting for
     bool gaveUp;
+    bool probed;              // whether the first caller looked for the file
+    DWORD startAfter;         // no file then: the thread starts at a later call
     bool threadRunning;
     volatile LONG stopping;   // set without the lock: see ~UserDictionary
     DWORD lastUse, lastCheck, retryAt;
@@ -602,7 +604,7 @@ struct UserDictionary::Store {
     explicit Store(const std::string &path_)
         : path(path_), tempPath(path_ + ".new"), writers(NULL), changesMapping(NULL), changes(NULL), stepHook(NULL),
           reporter(NULL), wake(CreateEventA(NULL, FALSE, FALSE, NULL)), currentChanges(0), gaveUpAt(0),
-          gaveUp(false), threadRunning(false), stopping(0), lastUse(0), lastCheck(0), retryAt(0),
+          gaveUp(false), probed(false), startAfter(0), threadRunning(false), stopping(0), lastUse(0), lastCheck(0), retryAt(0),
           reportedError(S_OK) {
         InitializeCriticalSection(&writing);
         InitializeCriticalSection(&lock);
@@ -785,10 +787,11 @@ struct UserDictionary::Store {
         }
     }
 
-    // Under `lock`: a caller is here; the reading thread must run.
-    void Used(const std::shared_ptr<Store> &self) {
+    // Under `lock`: a caller is here; the reading thread must run, at once
+    // when what the caller has is out of date.
+    void Used(const std::shared_ptr<Store> &self, bool stale) {
         lastUse = GetTickCount();
-        if (threadRunning || stopping || path.empty())
+        if (threadRunning || stopping || path.empty() || (!stale && static_cast<LONG>(lastUse - startAfter) < 0))
             return;
         Handover *handed = new (std::nothrow) Handover{self, NULL};
         if (!handed)
@@ -818,24 +821,33 @@ typedef UserDictionary::Store Store;
 std::shared_ptr<const Snapshot> Current(const std::shared_ptr<Store> &store) {
     {
         Lock hold(store->lock);
-        store->Used(store);
-        if (store->threadRunning) {
-            DWORD start = GetTickCount();
-            for (;;) {
-                LONG at = store->Changes();
-                bool fresh = store->current && store->currentChanges == at;
-                if (fresh || (store->gaveUp && store->gaveUpAt == at))
-                    return store->current;
-                DWORD waited = GetTickCount() - start;
-                if (waited >= kFreshWaitMs || !store->threadRunning) {
-                    // Not waited for again: this change is taken in when it is read.
-                    store->gaveUp = true;
-                    store->gaveUpAt = at;
-                    return store->current;
-                }
-                SetEvent(store->wake);
-                SleepConditionVariableCS(&store->settled, &store->lock, kFreshWaitMs - waited);
+        DWORD start = GetTickCount();
+        if (!store->current && !store->probed) {
+            // Most users have no dictionary: one look at the name spares the
+            // first texts of every program the thread's start (some ms).
+            store->probed = true;
+            if (!StampByName(store->path).exists) {
+                store->Install(store->Failed(S_OK), store->Changes());
+                store->startAfter = start + kCheckEveryMs;
             }
+        }
+        for (;;) {
+            LONG at = store->Changes();
+            bool fresh = store->current && store->currentChanges == at;
+            store->Used(store, !fresh);
+            if (fresh || (store->gaveUp && store->gaveUpAt == at))
+                return store->current;
+            if (!store->threadRunning)
+                break;
+            DWORD waited = GetTickCount() - start;
+            if (waited >= kFreshWaitMs) {
+                // Not waited for again: this change is taken in when it is read.
+                store->gaveUp = true;
+                store->gaveUpAt = at;
+                return store->current;
+            }
+            SetEvent(store->wake);
+            SleepConditionVariableCS(&store->settled, &store->lock, kFreshWaitMs - waited);
         }
     }
     // No thread to read for us (out of resources): read here.
