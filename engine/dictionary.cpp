@@ -280,15 +280,14 @@ void AppendUtf8(std::string *out, const std::string &ansi) {
     }
 }
 
-bool IsLetterByte(unsigned char c) {
-    const ByteClasses &classes = Classes();
+bool IsLetterByte(const ByteClasses &classes, unsigned char c) {
     return classes.letterOrDigit[c] || (classes.doubleByte && IsDBCSLeadByte(c));
 }
+bool IsLetterByte(unsigned char c) { return IsLetterByte(Classes(), c); }
 
 // Where the run of letters and digits (double-byte characters count as
 // letters) that starts at `i` ends.
-size_t RunEnd(const char *text, size_t i, size_t n) {
-    const ByteClasses &classes = Classes();
+size_t RunEnd(const ByteClasses &classes, const char *text, size_t i, size_t n) {
     while (i < n) {
         unsigned char d = static_cast<unsigned char>(text[i]);
         if (classes.doubleByte && IsDBCSLeadByte(d))
@@ -342,7 +341,7 @@ struct TokenIndex {
 
     static bool Punctuated(const DictionaryEntries::value_type &entry) {
         const std::string &word = entry.first;
-        return !word.empty() && !entry.second.empty() && RunEnd(word.data(), 0, word.size()) != word.size();
+        return !word.empty() && !entry.second.empty() && RunEnd(Classes(), word.data(), 0, word.size()) != word.size();
     }
 };
 
@@ -350,6 +349,7 @@ std::string ApplyIndexed(const DictionaryEntries &entries, const TokenIndex &ind
                          bool tagged) {
     if (entries.empty())
         return text;
+    const ByteClasses &classes = Classes();
     std::string out;
     out.reserve(text.size() + text.size() / 8);
     const size_t n = text.size();
@@ -365,7 +365,7 @@ std::string ApplyIndexed(const DictionaryEntries &entries, const TokenIndex &ind
             afterLetter = false;
             continue;
         }
-        bool letter = IsLetterByte(c);
+        bool letter = IsLetterByte(classes, c);
         // Words with other characters, longest first. None can start inside
         // a run: runs are taken whole below.
         bool matched = false;
@@ -396,7 +396,7 @@ std::string ApplyIndexed(const DictionaryEntries &entries, const TokenIndex &ind
             afterLetter = false;
             continue;
         }
-        size_t j = RunEnd(text.data(), i, n);
+        size_t j = RunEnd(classes, text.data(), i, n);
         auto found = entries.find(text.substr(i, j - i));
         if (found != entries.end() && !found->second.empty())
             out += found->second.front();
