@@ -6,6 +6,7 @@
 #include <windows.h>
 
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -24,17 +25,24 @@ HRESULT CheckPronunciation(const std::string &pronunciation);
 
 // Words (in the process code page) and their senses in order.
 typedef std::map<std::string, std::vector<std::string>> DictionaryEntries;
+// The lines of a file this process cannot use (damaged, or with characters
+// its code page lacks), as they were (UTF-8), each after the word of the
+// entry line that came before it ("": before every entry). A rewrite puts
+// them back there, so nothing of the user's file is lost.
+typedef std::map<std::string, std::vector<std::string>> KeptLines;
 
-// The file's text. Lines this code page cannot hold travel in `foreign` as
-// UTF-8, so that a rewrite keeps them.
-std::string FormatDictionary(const DictionaryEntries &entries, const std::vector<std::string> &foreign);
-// False when the text is not a dictionary file (wrong header, bad UTF-8, a
-// line that is not word TAB pronunciation, or a word or pronunciation that
-// breaks the rules); the outputs are then unspecified.
-bool ParseDictionary(const std::string &utf8, DictionaryEntries *entries, std::vector<std::string> *foreign);
+// The file's text: the entries sorted by word, the kept lines in their place.
+std::string FormatDictionary(const DictionaryEntries &entries, const KeptLines &kept);
+// False when the text is not a dictionary file at all (wrong header, not
+// UTF-8); the outputs are then unspecified. Otherwise every valid line is an
+// entry and every other non-empty line is kept; `skipped` gets the 1-based
+// numbers of the kept lines.
+bool ParseDictionary(const std::string &utf8, DictionaryEntries *entries, KeptLines *kept,
+                     std::vector<size_t> *skipped);
 
-// Replaces every whole word of `text` (a run of letters and digits of the
-// code page) that has an entry with its first sense. In tagged text the
+// Replaces every entry's word that stands in the text as a whole token with
+// its first sense: at each place the longest entry wins, and a match never
+// starts or ends inside a run of letters and digits. In tagged text the
 // \tags\ are left alone.
 std::string ApplyEntries(const DictionaryEntries &entries, const std::string &text, bool tagged);
 
@@ -45,48 +53,40 @@ public:
     UserDictionary(const UserDictionary &) = delete;
     UserDictionary &operator=(const UserDictionary &) = delete;
 
-    const std::string &Path() const { return path_; }
+    const std::string &Path() const;
 
-    // Every call first takes in what another process may have written since.
-    // A damaged file makes every call answer LEXERR_INVALIDLEX and is left
+    // Readers never touch the file: they answer from what a background
+    // thread of this dictionary last read. A change stored by any process
+    // through this runtime is waited for (at most kFreshWaitMs), a change by
+    // hand is taken in within about a second. A file that is not a
+    // dictionary makes every call answer LEXERR_INVALIDLEX and is left
     // untouched until someone repairs or removes it.
     HRESULT Get(const std::string &word, unsigned sense, std::string *pronunciation);
     // Appends a sense; LEXERR_ALREADYINLEX (a success) when the word already
     // has this pronunciation. The new file is on disk when it returns.
+    // Add and Remove wait at most kWriterWaitMs for another process's write
+    // and then answer HRESULT_FROM_WIN32(ERROR_TIMEOUT).
     HRESULT Add(const std::string &word, const std::string &pronunciation);
     HRESULT Remove(const std::string &word, unsigned sense);
     // The text with the dictionary applied (unchanged when it is damaged).
     std::string Apply(const std::string &text, bool tagged);
     size_t WordCount();
 
-    // For tests of crash safety: called after the new file has been written
-    // and flushed, before it replaces the old one. Returning false abandons
-    // the write at that point, as a crash there would.
-    typedef bool (*ReplaceHook)(const std::string &tempPath);
-    void SetReplaceHook(ReplaceHook hook) { replaceHook_ = hook; }
+    // For tests of crash safety: called with "written" once the new file's
+    // bytes are written and with "flushed" once they are flushed, both before
+    // it replaces the old one. Returning false abandons the write at that
+    // point, as a crash there would.
+    typedef bool (*StepHook)(const char *step);
+    void SetStepHook(StepHook hook);
+
+    // Told, on whatever thread read the file: "read" (every read), "skipped"
+    // (a line kept unread: its number and text), "unreadable" (the file could
+    // not be read: the error, once until it can be read again).
+    typedef void (*Reporter)(const char *event, const std::string &path, const std::string &detail);
+    void SetReporter(Reporter reporter);
+
+    struct Store; // shared with the thread that reads the file
 
 private:
-    struct Stamp {
-        bool exists;
-        FILETIME written;
-        ULONGLONG size;
-    };
-
-    HRESULT Refresh();
-    HRESULT Load();
-    HRESULT Save();
-    Stamp StampByName() const;
-
-    std::string path_;
-    std::string tempPath_;
-    CRITICAL_SECTION lock_;
-    HANDLE writers_; // a named mutex: one writing process at a time
-    ReplaceHook replaceHook_;
-
-    // Guarded by lock_.
-    bool loaded_;
-    HRESULT state_; // S_OK, or LEXERR_INVALIDLEX while the file is damaged
-    Stamp stamp_;   // of the file the entries were read from or written to
-    DictionaryEntries entries_;
-    std::vector<std::string> foreign_;
+    std::shared_ptr<Store> store_;
 };

@@ -4,6 +4,7 @@
 #include "dictionary_lexicon.h"
 
 #include <shlobj.h>
+#include <stdlib.h>
 #include <string.h>
 
 #include <memory>
@@ -16,6 +17,21 @@ namespace {
 
 const char kDictionaryVariable[] = "SPEECHRT_DICTIONARY";
 
+// What the dictionary's reading says goes to the journal, except the reads
+// themselves (one a second while in use would drown everything else).
+void JournalDictionaryEvent(const char *event, const std::string &path, const std::string &detail) {
+    try {
+        if (!strcmp(event, "skipped")) {
+            JournalLine("Dictionary.Skipped").Text("path", path.c_str()).Word("line", detail.c_str()).Write(S_FALSE);
+        } else if (!strcmp(event, "unreadable")) {
+            HRESULT hr = static_cast<HRESULT>(strtoul(detail.c_str(), NULL, 16));
+            JournalLine("Dictionary.Unreadable").Text("path", path.c_str()).Write(hr);
+        }
+    } catch (...) {
+        // A journal that cannot be written loses the line, nothing else.
+    }
+}
+
 // Every engine object of the process works on the same dictionary. Tests
 // point SPEECHRT_DICTIONARY elsewhere between runs, so the path is looked at
 // for each call and a new path gets a fresh dictionary.
@@ -25,14 +41,22 @@ public:
     ~SharedDictionaries() { DeleteCriticalSection(&lock_); }
 
     std::shared_ptr<UserDictionary> Current() {
-        std::string path = UserDictionaryPath();
+        bool tooLong = false;
+        std::string path = UserDictionaryPath(&tooLong);
         EnterCriticalSection(&lock_);
         std::shared_ptr<UserDictionary> current;
         try {
-            if (!current_ || current_->Path() != path)
+            if (!current_ || current_->Path() != path || tooLong != tooLong_) {
+                if (tooLong) // said once, when it comes to light
+                    JournalLine("Dictionary.Path")
+                        .Word("variable", kDictionaryVariable)
+                        .Write(HRESULT_FROM_WIN32(ERROR_FILENAME_EXCED_RANGE));
                 current_ = std::make_shared<UserDictionary>(path);
+                current_->SetReporter(JournalDictionaryEvent);
+                tooLong_ = tooLong;
+            }
             current = current_;
-        } catch (const std::bad_alloc &) {
+        } catch (...) {
         }
         LeaveCriticalSection(&lock_);
         return current;
@@ -41,6 +65,7 @@ public:
 private:
     CRITICAL_SECTION lock_;
     std::shared_ptr<UserDictionary> current_;
+    bool tooLong_ = false;
 };
 
 std::shared_ptr<UserDictionary> Dictionary() {
@@ -194,10 +219,13 @@ bool ApplyUserDictionary(const char *bytes, size_t size, bool tagged, std::strin
     }
 }
 
-std::string UserDictionaryPath() {
+std::string UserDictionaryPath(bool *tooLong) {
     char path[MAX_PATH];
     DWORD len = GetEnvironmentVariableA(kDictionaryVariable, path, sizeof path);
-    if (len > 0 && len < sizeof path)
+    *tooLong = len >= sizeof path;
+    if (*tooLong)
+        return std::string(); // named, but unusable: never the user's own dictionary instead
+    if (len > 0)
         return path;
     if (FAILED(SHGetFolderPathA(NULL, CSIDL_APPDATA, NULL, SHGFP_TYPE_CURRENT, path)))
         return std::string(); // no place for it: every call answers LEXERR_INVALIDLEX

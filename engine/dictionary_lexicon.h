@@ -19,4 +19,6 @@ bool ApplyUserDictionary(const char *bytes, size_t size, bool tagged, std::strin
 
 // Where the dictionary lives: the file SPEECHRT_DICTIONARY names, else
 // "Kelvanit\Verbanor 4 TTS\dictionary.txt" in the user's application data.
-std::string UserDictionaryPath();
+// Empty (no dictionary) when there is no place for it, and when the variable
+// is longer than a path may be (*tooLong).
+std::string UserDictionaryPath(bool *tooLong);

@@ -6,6 +6,7 @@
 #include <string.h>
 
 #include <string>
+#include <vector>
 
 #include "lexibar.h"
 #include "resource.h"
@@ -25,6 +26,8 @@ const char kFailureCaption[] = "Hiba";
 // dictionary that never says so would hang the program; no word has this
 // many pronunciations.
 const int kMaxRemovals = 100000;
+// No word has this many pronunciations either.
+const WORD kMaxSenses = 10000;
 
 std::string BoxText(HWND dialog, int id)
 {
@@ -78,6 +81,54 @@ void ShowPronunciation(HWND dialog)
     free(buffer);
 }
 
+// All pronunciations of the word in order, read back from the dictionary;
+// false with the code when they cannot be read.
+bool ReadSenses(const std::string &word, std::vector<std::string> *senses, HRESULT *failure)
+{
+    senses->clear();
+    for (WORD sense = 0; sense < kMaxSenses; ++sense) {
+        DWORD needed = 0;
+        VOICEPARTOFSPEECH partOfSpeech;
+        HRESULT hr = g_Dictionary->Get(CHARSET_TEXT, word.c_str(), sense, nullptr, 0, &needed, &partOfSpeech,
+                                       nullptr, 0, nullptr);
+        if (hr == LEXERR_NOTINLEX || hr == LEXERR_INVALIDSENSE)
+            return true;
+        std::string buffer(needed ? needed : 1, '\0');
+        if (SUCCEEDED(hr))
+            hr = g_Dictionary->Get(CHARSET_TEXT, word.c_str(), sense, &buffer[0], needed, &needed, &partOfSpeech,
+                                   nullptr, 0, nullptr);
+        if (FAILED(hr)) {
+            *failure = hr;
+            return false;
+        }
+        buffer.resize(strnlen(buffer.c_str(), buffer.size()));
+        senses->push_back(buffer);
+    }
+    return true;
+}
+
+// Removes every pronunciation of the word; S_OK once none is left.
+HRESULT RemoveAll(const std::string &word)
+{
+    for (int i = 0; i < kMaxRemovals; ++i) {
+        HRESULT hr = g_Dictionary->Remove(word.c_str(), 0);
+        if (hr == LEXERR_NOTINLEX)
+            return S_OK;
+        if (FAILED(hr))
+            return hr;
+    }
+    return E_FAIL;
+}
+
+// Puts the word back as it was before Modify began.
+void Restore(const std::string &word, const std::vector<std::string> &senses)
+{
+    if (FAILED(RemoveAll(word)))
+        return;
+    for (const std::string &sense : senses)
+        g_Dictionary->Add(CHARSET_TEXT, word.c_str(), sense.c_str(), VPS_UNKNOWN, nullptr, 0);
+}
+
 void OnModify(HWND dialog)
 {
     std::string word = BoxText(dialog, IDC_WORD);
@@ -90,18 +141,33 @@ void OnModify(HWND dialog)
         FocusBox(dialog, IDC_PRONUNCIATION);
         return;
     }
+    // What the word has, so that a change that fails half way can be
+    // undone: the word ends with the new pronunciation alone or as it was.
+    std::vector<std::string> before;
+    HRESULT hr = S_OK;
+    if (!ReadSenses(word, &before, &hr)) {
+        ShowFailure(dialog, kAddFailure, hr);
+        FocusBox(dialog, IDC_PRONUNCIATION);
+        return;
+    }
     // The first Add decides: a refused pronunciation never costs the word
     // the ones it has.
-    HRESULT hr = g_Dictionary->Add(CHARSET_TEXT, word.c_str(), pronunciation.c_str(), VPS_UNKNOWN, nullptr, 0);
+    hr = g_Dictionary->Add(CHARSET_TEXT, word.c_str(), pronunciation.c_str(), VPS_UNKNOWN, nullptr, 0);
     if (FAILED(hr)) {
         ShowFailure(dialog, kAddFailure, hr);
         FocusBox(dialog, IDC_PRONUNCIATION);
         return;
     }
-    for (int i = 0; i < kMaxRemovals && SUCCEEDED(g_Dictionary->Remove(word.c_str(), 0)); ++i) {
+    hr = RemoveAll(word);
+    if (SUCCEEDED(hr))
+        hr = g_Dictionary->Add(CHARSET_TEXT, word.c_str(), pronunciation.c_str(), VPS_UNKNOWN, nullptr, 0);
+    if (FAILED(hr)) {
+        Restore(word, before);
+        ShowFailure(dialog, kAddFailure, hr);
+        FocusBox(dialog, IDC_PRONUNCIATION);
+        return;
     }
-    if (SUCCEEDED(g_Dictionary->Add(CHARSET_TEXT, word.c_str(), pronunciation.c_str(), VPS_UNKNOWN, nullptr, 0)))
-        FocusBox(dialog, IDC_WORD);
+    FocusBox(dialog, IDC_WORD);
 }
 
 void OnDelete(HWND dialog)

@@ -1,7 +1,9 @@
 // Benchmark of the runtime's user dictionary with 100 000 entries: loading
 // the file, Get, Add and Remove with their durable write (through the
-// registered runtime, as a client calls them), and a long TextData. Built and
-// run by scripts/bench_dictionary.sh; prints one figure a line.
+// runtime, as a client calls them), a long TextData, and the time a short
+// TextData keeps the caller's thread with the dictionary unchanged and right
+// after another process stored a change. Built and run by
+// scripts/bench_dictionary.sh; prints one figure a line.
 #include <windows.h>
 
 #include <stdio.h>
@@ -55,7 +57,7 @@ std::string RandomWord(std::mt19937 &rng, size_t minLength, size_t maxLength) {
 
 int main(int argc, char **argv) {
     if (argc < 2) {
-        fprintf(stderr, "usage: bench_dictionary WINDOWS-PATH-OF-DICTIONARY [ENTRIES]\n");
+        fprintf(stderr, "usage: bench_dictionary WINDOWS-PATH-OF-DICTIONARY [ENTRIES [RUNTIME-DLL]]\n");
         return 2;
     }
     std::string path = argv[1];
@@ -98,10 +100,27 @@ int main(int argc, char **argv) {
     CoInitialize(NULL);
     ITTSFindA *find = NULL;
     IUnknown *audio = NULL;
-    if (FAILED(CoCreateInstance(CLSID_TTSEnumerator, NULL, SAPI4_CLSCTX, IID_ITTSFindA,
-                                reinterpret_cast<void **>(&find))) ||
-        FAILED(CoCreateInstance(CLSID_MMAudioDest, NULL, SAPI4_CLSCTX, IID_IUnknown,
-                                reinterpret_cast<void **>(&audio)))) {
+    if (argc > 3) {
+        // A runtime of the caller's choice (e.g. an older build to compare with).
+        HMODULE dll = LoadLibraryA(argv[3]);
+        typedef HRESULT(STDAPICALLTYPE * GetClassObjectFn)(REFCLSID, REFIID, void **);
+        GetClassObjectFn get = dll ? reinterpret_cast<GetClassObjectFn>(
+                                         reinterpret_cast<void *>(GetProcAddress(dll, "DllGetClassObject")))
+                                   : NULL;
+        IClassFactory *enumerators = NULL, *audios = NULL;
+        if (!get || FAILED(get(CLSID_TTSEnumerator, IID_IClassFactory, reinterpret_cast<void **>(&enumerators))) ||
+            FAILED(get(CLSID_MMAudioDest, IID_IClassFactory, reinterpret_cast<void **>(&audios))) ||
+            FAILED(enumerators->CreateInstance(NULL, IID_ITTSFindA, reinterpret_cast<void **>(&find))) ||
+            FAILED(audios->CreateInstance(NULL, IID_IUnknown, reinterpret_cast<void **>(&audio)))) {
+            fprintf(stderr, "cannot use the runtime %s\n", argv[3]);
+            return 1;
+        }
+        enumerators->Release();
+        audios->Release();
+    } else if (FAILED(CoCreateInstance(CLSID_TTSEnumerator, NULL, SAPI4_CLSCTX, IID_ITTSFindA,
+                                       reinterpret_cast<void **>(&find))) ||
+               FAILED(CoCreateInstance(CLSID_MMAudioDest, NULL, SAPI4_CLSCTX, IID_IUnknown,
+                                       reinterpret_cast<void **>(&audio)))) {
         fprintf(stderr, "the runtime is not registered in this prefix (run scripts/setup.sh)\n");
         return 1;
     }
@@ -180,6 +199,39 @@ int main(int argc, char **argv) {
     snprintf(what, sizeof what, "TextData of %zu bytes (%zu words)", speech.size(),
              static_cast<size_t>(std::count(speech.begin(), speech.end(), ' ') + 1));
     textData.Print(what);
+
+    // The caller's thread in TextData with a short text, as a reader hands
+    // over a sentence at a time: with the dictionary unchanged, and right
+    // after another process (here a dictionary object of its own on the same
+    // file) stored a change, which the next text must already speak.
+    const std::string sentence = "A " + words[1] + " hangja, " + words[2] + " és " + words[3] + ".";
+    auto speak = [&]() {
+        SDATA data = {const_cast<char *>(sentence.c_str()), static_cast<DWORD>(sentence.size() + 1)};
+        double began = Now();
+        central->TextData(CHARSET_TEXT, 0, data, NULL, IID_ITTSBufNotifySink);
+        double took = Now() - began;
+        central->AudioReset();
+        return took;
+    };
+    Figures unchanged, changed, settled;
+    for (int i = 0; i < 50; ++i)
+        unchanged.Add(speak());
+    unchanged.Print("TextData (caller), dictionary unchanged");
+    UserDictionary other(path);
+    for (int i = 0; i < 10; ++i) {
+        if (FAILED(other.Add("valtozas" + std::to_string(i), "valtozas"))) {
+            fprintf(stderr, "the other writer failed\n");
+            return 1;
+        }
+        changed.Add(speak());
+    }
+    changed.Print("TextData (caller), just changed elsewhere");
+    for (int i = 0; i < 5; ++i) {
+        other.Remove("valtozas" + std::to_string(i), 0);
+        Sleep(2000);
+        settled.Add(speak());
+    }
+    settled.Print("TextData (caller), changed elsewhere 2 s ago");
 
     lex->Release();
     central->Release();

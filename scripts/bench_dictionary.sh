@@ -1,19 +1,25 @@
 #!/usr/bin/env bash
 # Benchmarks the stand-in runtime's user dictionary with 100 000 entries (or
 # as many as the first argument says): loading, Get, Add and Remove with their
-# durable write, and a long TextData. Rerunnable; uses a temporary dictionary,
-# never the user's own. Needs scripts/setup.sh to have run (build and prefix).
+# durable write, a long TextData, and the caller's time in a short TextData
+# with the dictionary unchanged and just changed by another process.
+# Rerunnable; uses a temporary dictionary, never the user's own. Needs
+# scripts/setup.sh to have run (build and prefix). A second argument names
+# another speechrt.dll (Unix path) to measure instead of the registered one,
+# e.g. a build of an older commit.
 set -euo pipefail
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 # shellcheck source=scripts/env.sh
 . "$here/env.sh"
 entries=${1:-100000}
-root=$VERBANOR_ROOT
+dll=()
+[ -z "${2:-}" ] || dll=("$(winepath -w "$2" 2>/dev/null)")
+root=${BENCH_SOURCE_ROOT:-$VERBANOR_ROOT} # the dictionary code the "other process" runs
 exe=$VERBANOR_BUILD/bench_dictionary.exe
-i686-w64-mingw32-g++-posix -O2 -std=c++17 -Wall -Wextra -finput-charset=UTF-8 -fexec-charset=CP1250 \
+"$VERBANOR_ARCH"-w64-mingw32-g++-posix -O2 -std=c++17 -Wall -Wextra -finput-charset=UTF-8 -fexec-charset=CP1250 \
     -DWIN32_LEAN_AND_MEAN -D_WIN32_WINNT=0x0601 -I"$root/engine" -I"$root/speech" \
-    "$root/scripts/bench_dictionary.cpp" "$root/engine/dictionary.cpp" "$root/speech/sapi4_guids.cpp" \
+    "$VERBANOR_ROOT/scripts/bench_dictionary.cpp" "$root/engine/dictionary.cpp" "$root/speech/sapi4_guids.cpp" \
     -static -static-libgcc -static-libstdc++ -lole32 -luuid -o "$exe"
 work=$(mktemp -d /tmp/bench-dictionary.XXXXXX)
 trap 'rm -rf "$work"' EXIT
-wine "$exe" "$(winepath -w "$work/dictionary.txt" 2>/dev/null)" "$entries" </dev/null 2>&1 | iconv -f CP1250 -t UTF-8
+wine "$exe" "$(winepath -w "$work/dictionary.txt" 2>/dev/null)" "$entries" "${dll[@]}" </dev/null 2>&1 | iconv -f CP1250 -t UTF-8

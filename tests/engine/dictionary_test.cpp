@@ -1,7 +1,10 @@
 // The user dictionary: ILexPronounceA on the engine object with its codes,
 // the file behind it (written whole and renamed, shared between processes,
-// never overwritten when damaged), and its words replaced in spoken text.
+// read off the caller's thread, never overwritten when it is no dictionary,
+// its bad lines kept), and its words replaced in spoken text.
 #include <stdio.h>
+
+#include <shlobj.h>
 
 #include <algorithm>
 #include <string>
@@ -43,6 +46,16 @@ std::string TempPath(const char *suffix) {
     GetTempPathA(sizeof dir, dir);
     const ::testing::TestInfo *test = ::testing::UnitTest::GetInstance()->current_test_info();
     return std::string(dir) + "speechrt-dict-" + std::to_string(GetCurrentProcessId()) + "-" + test->name() + suffix;
+}
+
+// Polls for up to five seconds: a change made by hand is taken in within
+// about a second.
+template <typename Condition> bool Eventually(Condition condition) {
+    for (DWORD start = GetTickCount(); GetTickCount() - start < 5000; Sleep(20)) {
+        if (condition())
+            return true;
+    }
+    return condition();
 }
 
 HRESULT Add(ILexPronounceA *lex, const char *word, const char *pronunciation) {
@@ -256,19 +269,28 @@ TEST_F(DictionaryTest, EveryChangeIsInTheFileWhenTheCallReturnsAndOthersChangesA
     EXPECT_EQ(std::string(kHeader) + u8"ablak\tablakocska\n", File());
     EXPECT_FALSE(Exists(path_ + ".new"));
 
-    // Another process replaces the file: the next call reads it again.
-    std::string other = std::string(kHeader) + u8"ablak\tablakocska\nablak\tabrak\nőz\tőőz\n";
+    // Replaced by hand with a file of the very same size: taken in soon.
+    std::string other = std::string(kHeader) + u8"ablak\tablakocsko\n";
+    ASSERT_EQ(File().size(), other.size());
     WriteFileBytes(path_ + ".other", other);
     ASSERT_TRUE(MoveFileExA((path_ + ".other").c_str(), path_.c_str(), MOVEFILE_REPLACE_EXISTING));
+    EXPECT_TRUE(Eventually([&] { return First(lex, "ablak") == "ablakocsko"; }));
+
+    // Another process stores a change: the very next call sees it.
+    UserDictionary elsewhere(path_);
+    ASSERT_EQ(S_OK, elsewhere.Add("őz", "őőz"));
     EXPECT_EQ("őőz", First(lex, "őz"));
+    ASSERT_EQ(S_OK, lex->Add(CHARSET_TEXT, "ablak", "abrak", VPS_UNKNOWN, NULL, 0));
     ASSERT_EQ(S_OK, lex->Remove("ablak", 0));
     EXPECT_EQ(std::string(kHeader) + u8"ablak\tabrak\nőz\tőőz\n", File()) << "their entries kept, ours applied";
 
     // Removed by hand: an empty dictionary, not an error.
     DeleteFileA(path_.c_str());
     HRESULT hr;
-    First(lex, "őz", &hr);
-    EXPECT_EQ(LEXERR_NOTINLEX, hr);
+    EXPECT_TRUE(Eventually([&] {
+        First(lex, "őz", &hr);
+        return hr == LEXERR_NOTINLEX;
+    }));
     lex->Release();
     central->Release();
 }
@@ -283,6 +305,11 @@ TEST_F(DictionaryTest, SpokenTextUsesTheFirstPronunciationOfWholeWords) {
     ASSERT_EQ(S_OK, Add(lex, "tűz", "tüz"));
     ASSERT_EQ(S_OK, Add(lex, "tűz", "tűűz"));
     ASSERT_EQ(S_OK, Add(lex, "ő", "őő"));
+    const char *const punctuated[][2] = {{"stb.", "satobbi"}, {"stb.", "x"},  {"Kft.", "kaefte"},
+                                         {"e-mail", "imel"},   {"C", "ce"},     {"C++", "ce plusz plusz"},
+                                         {"km/h", "kilometer per ora"},         {"...", "pont pont pont"}};
+    for (const auto &entry : punctuated)
+        ASSERT_EQ(S_OK, Add(lex, entry[0], entry[1]));
 
     auto speak = [](ITTSCentralA *c, const std::string &block, DWORD flags) {
         SDATA data = {const_cast<char *>(block.data()), static_cast<DWORD>(block.size())};
@@ -296,9 +323,16 @@ TEST_F(DictionaryTest, SpokenTextUsesTheFirstPronunciationOfWholeWords) {
     ASSERT_EQ(S_OK, speak(central, block, 0));
     ASSERT_EQ(S_OK, speak(central, std::string("\\Vce=Kelvanit\\Kelvanit", 23), TTSDATAFLAG_TAGGED));
     ASSERT_EQ(S_OK, speak(without, block, 0));
+    // Words with other characters are whole tokens too, the longest first,
+    // never starting or ending inside a run of letters and digits.
+    const std::string tokens = "stb. Kft.-vel e-mail, e-mailben C C++ C++x 90 km/h 90km/h km/hx xstb. ...";
+    ASSERT_EQ(S_OK, speak(central, tokens + std::string(1, '\0'), 0));
 
     std::vector<std::string> lines = JournalOf("Central.TextData");
-    ASSERT_EQ(3u, lines.size());
+    ASSERT_EQ(4u, lines.size());
+    EXPECT_NE(std::string::npos, lines[3].find("text=\"satobbi kaefte-vel imel, e-mailben ce ce plusz plusz ce plusz "
+                                               "pluszx 90 kilometer per ora 90km/h km/hx xstb. pont pont pont\\x00\""))
+        << lines[3];
     EXPECT_NE(std::string::npos, lines[0].find("size=" + std::to_string(replaced.size() + 9) +
                                                " text=\"kelvanyit, Kelvanitot KELVANIT t\\xfcz! \\xf5\\xf5\\x00Kelvanit\" -> "))
         << lines[0];
@@ -316,38 +350,132 @@ TEST_F(DictionaryTest, SpokenTextUsesTheFirstPronunciationOfWholeWords) {
     without->Release();
 }
 
-TEST_F(DictionaryTest, ADamagedFileIsRefusedAndNeverOverwritten) {
+TEST_F(DictionaryTest, AFileThatIsNoDictionaryIsRefusedAndNeverOverwritten) {
     ITTSCentralA *central = SelectMode("Verbanor Anna (magyar női hang)");
     ASSERT_NE(nullptr, central);
     ILexPronounceA *lex = LexiconOf(central);
     ASSERT_NE(nullptr, lex);
     const std::string damaged[] = {
-        "kutya\tkutyus\n",                                   // no header
-        std::string(kHeader) + "kutya kutyus\n",             // no tab
-        std::string(kHeader) + "kutya\tku7yus\n",            // a digit in the pronunciation
+        "kutya\tkutyus\n",                                     // no header
         std::string(kHeader) + "kutya\tkutyus\n\xC3\x28\tx\n", // not UTF-8
-        std::string(kHeader) + "kutya\tkutyus\nf" + std::string(1, '\0') + "sor\n", // torn by a zero
     };
+    int n = 0;
     for (const std::string &bytes : damaged) {
+        path_ = TempPath(std::to_string(++n).c_str());
+        SetEnvironmentVariableA("SPEECHRT_DICTIONARY", path_.c_str());
         WriteFileBytes(path_, bytes);
         HRESULT hr;
         First(lex, "kutya", &hr);
         EXPECT_EQ(LEXERR_INVALIDLEX, hr);
         EXPECT_EQ(LEXERR_INVALIDLEX, Add(lex, "macska", "cica"));
         EXPECT_EQ(LEXERR_INVALIDLEX, lex->Remove("kutya", 0));
+        SDATA data = {const_cast<char *>("kutya"), 6};
+        ASSERT_EQ(S_OK, central->TextData(CHARSET_TEXT, 0, data, NULL, IID_ITTSBufNotifySink));
         EXPECT_EQ(bytes, File()) << "the damaged file stays as it was";
         EXPECT_FALSE(Exists(path_ + ".new"));
-    }
-    SDATA data = {const_cast<char *>("kutya"), 6};
-    ASSERT_EQ(S_OK, central->TextData(CHARSET_TEXT, 0, data, NULL, IID_ITTSBufNotifySink));
-    EXPECT_NE(std::string::npos, JournalOf("Central.TextData").at(0).find("text=\"kutya\\x00\""));
 
-    // Once the user has put the file right (or away), the dictionary works again.
-    WriteFileBytes(path_, std::string(kHeader) + "kutya\tkutyus\n");
-    EXPECT_EQ("kutyus", First(lex, "kutya"));
-    EXPECT_EQ(S_OK, Add(lex, "macska", "cica"));
+        // Once the user has put the file right, the dictionary works again.
+        WriteFileBytes(path_, std::string(kHeader) + "kutya\tkutyus\n");
+        EXPECT_TRUE(Eventually([&] { return First(lex, "kutya") == "kutyus"; }));
+        EXPECT_EQ(S_OK, Add(lex, "macska", "cica"));
+        Forget();
+    }
+    for (const std::string &line : JournalOf("Central.TextData"))
+        EXPECT_NE(std::string::npos, line.find("text=\"kutya\\x00\"")) << line;
     lex->Release();
     central->Release();
+}
+
+TEST_F(DictionaryTest, BadLinesAreSkippedJournaledAndKeptInPlace) {
+    const std::string bad3 = "kutya kutyus", bad5 = "macska\tcic4", bad7 = std::string("f\0sor", 5);
+    WriteFileBytes(path_, std::string(kHeader) + "alma\talmacska\n" + bad3 + "\nkutya\tkutyus\n" + bad5 +
+                              "\nzebra\tzebrus\n" + bad7 + "\n");
+    ITTSCentralA *central = SelectMode("Verbanor Anna (magyar női hang)");
+    ASSERT_NE(nullptr, central);
+    ILexPronounceA *lex = LexiconOf(central);
+    ASSERT_NE(nullptr, lex);
+    EXPECT_EQ("almacska", First(lex, "alma"));
+    EXPECT_EQ("zebrus", First(lex, "zebra"));
+    HRESULT hr;
+    First(lex, "macska", &hr);
+    EXPECT_EQ(LEXERR_NOTINLEX, hr);
+    SDATA data = {const_cast<char *>("kutya"), 6};
+    ASSERT_EQ(S_OK, central->TextData(CHARSET_TEXT, 0, data, NULL, IID_ITTSBufNotifySink));
+    EXPECT_NE(std::string::npos, JournalOf("Central.TextData").at(0).find("text=\"kutyus\\x00\""));
+    std::vector<std::string> skipped = JournalOf("Dictionary.Skipped");
+    ASSERT_EQ(3u, skipped.size());
+    EXPECT_NE(std::string::npos, skipped[0].find(" line=3 -> 0x00000001")) << skipped[0];
+    EXPECT_NE(std::string::npos, skipped[1].find(" line=5 ")) << skipped[1];
+    EXPECT_NE(std::string::npos, skipped[2].find(" line=7 ")) << skipped[2];
+
+    // Each unreadable line stays after the entry it followed.
+    ASSERT_EQ(S_OK, Add(lex, "banan", "banaan"));
+    ASSERT_EQ(S_OK, lex->Remove("kutya", 0));
+    EXPECT_EQ(std::string(kHeader) + "alma\talmacska\n" + bad3 + "\nbanan\tbanaan\n" + bad5 + "\nzebra\tzebrus\n" +
+                  bad7 + "\n",
+              File());
+    lex->Release();
+    central->Release();
+}
+
+TEST_F(DictionaryTest, AnUnreadableFileIsNoticedOnceAndNeverStallsTheCaller) {
+    ASSERT_TRUE(CreateDirectoryA(path_.c_str(), NULL)) << "a folder where the file should be";
+    ITTSCentralA *central = SelectMode("Verbanor Anna (magyar női hang)");
+    ASSERT_NE(nullptr, central);
+    ILexPronounceA *lex = LexiconOf(central);
+    ASSERT_NE(nullptr, lex);
+    DWORD start = GetTickCount();
+    for (int i = 0; i < 20; ++i) {
+        HRESULT hr;
+        First(lex, "kutya", &hr);
+        EXPECT_TRUE(FAILED(hr) && hr != LEXERR_NOTINLEX) << std::hex << hr;
+        SDATA data = {const_cast<char *>("kutya"), 6};
+        central->TextData(CHARSET_TEXT, 0, data, NULL, IID_ITTSBufNotifySink);
+    }
+    EXPECT_LT(GetTickCount() - start, 4000u) << "not a wait for the file at every call";
+    EXPECT_EQ(1u, JournalOf("Dictionary.Unreadable").size());
+
+    // A change stored through the runtime is read again at once.
+    ASSERT_TRUE(RemoveDirectoryA(path_.c_str()));
+    UserDictionary elsewhere(path_);
+    ASSERT_EQ(S_OK, elsewhere.Add("kutya", "kutyus"));
+    EXPECT_EQ("kutyus", First(lex, "kutya"));
+    lex->Release();
+    central->Release();
+}
+
+TEST_F(DictionaryTest, ATooLongDictionaryVariableIsAnErrorNotTheUsersDictionary) {
+    char appData[MAX_PATH];
+    ASSERT_TRUE(SUCCEEDED(SHGetFolderPathA(NULL, CSIDL_APPDATA, NULL, SHGFP_TYPE_CURRENT, appData)));
+    const std::string folder = std::string(appData) + "\\Kelvanit\\Verbanor 4 TTS";
+    const std::string own = folder + "\\dictionary.txt";
+    ASSERT_FALSE(Exists(own)) << "this prefix holds a user's dictionary: not touched";
+    CreateDirectoryA((std::string(appData) + "\\Kelvanit").c_str(), NULL);
+    CreateDirectoryA(folder.c_str(), NULL);
+    WriteFileBytes(own, std::string(kHeader) + "kutya\tkutyus\n");
+    SetEnvironmentVariableA("SPEECHRT_DICTIONARY", ("C:\\" + std::string(300, 'd') + "\\dictionary.txt").c_str());
+
+    ITTSCentralA *central = SelectMode("Verbanor Anna (magyar női hang)");
+    ILexPronounceA *lex = central ? LexiconOf(central) : NULL;
+    HRESULT hr = S_OK;
+    if (lex) {
+        First(lex, "kutya", &hr);
+        EXPECT_EQ(LEXERR_INVALIDLEX, hr);
+        EXPECT_EQ(LEXERR_INVALIDLEX, Add(lex, "macska", "cica"));
+        SDATA data = {const_cast<char *>("kutya"), 6};
+        central->TextData(CHARSET_TEXT, 0, data, NULL, IID_ITTSBufNotifySink);
+        EXPECT_NE(std::string::npos, JournalOf("Central.TextData").at(0).find("text=\"kutya\\x00\""));
+        EXPECT_EQ(std::vector<std::string>{"Dictionary.Path variable=SPEECHRT_DICTIONARY -> 0x800700CE"},
+                  JournalOf("Dictionary.Path"));
+        lex->Release();
+    }
+    if (central)
+        central->Release();
+    EXPECT_EQ(std::string(kHeader) + "kutya\tkutyus\n", ReadFileBytes(own));
+    DeleteFileA(own.c_str());
+    RemoveDirectoryA(folder.c_str());
+    RemoveDirectoryA((std::string(appData) + "\\Kelvanit").c_str());
+    ASSERT_NE(nullptr, lex);
 }
 
 // The store itself, as two processes each have one: the crash point between
@@ -367,29 +495,160 @@ protected:
     std::string path_;
 };
 
-bool CrashBeforeReplacing(const std::string &) { return false; }
+// The order of a write as it happens: the dictionary's own steps and the
+// calls it makes to flush and to rename, seen through this program's import
+// table, so that a write that renames without flushing cannot pass.
+std::vector<std::string> g_steps;
+const char *g_crashAt = "";
+BOOL(WINAPI *g_realFlush)(HANDLE);
+BOOL(WINAPI *g_realMove)(LPCSTR, LPCSTR, DWORD);
 
-TEST_F(DictionaryFileTest, ACrashBetweenWritingAndReplacingLeavesTheOldFile) {
+BOOL WINAPI RecordFlush(HANDLE file) {
+    g_steps.push_back("FlushFileBuffers");
+    return g_realFlush(file);
+}
+BOOL WINAPI RecordMove(LPCSTR from, LPCSTR to, DWORD flags) {
+    g_steps.push_back("MoveFileExA");
+    return g_realMove(from, to, flags);
+}
+bool RecordStep(const char *step) {
+    g_steps.push_back(step);
+    return strcmp(step, g_crashAt) != 0;
+}
+
+// Points this program's import of `name` from kernel32 at `hook`; the old
+// target comes back.
+void *PatchImport(const char *name, void *hook) {
+    BYTE *base = reinterpret_cast<BYTE *>(GetModuleHandleA(NULL));
+    void *real = reinterpret_cast<void *>(GetProcAddress(GetModuleHandleA("kernel32.dll"), name));
+    auto *nt = reinterpret_cast<IMAGE_NT_HEADERS *>(base + reinterpret_cast<IMAGE_DOS_HEADER *>(base)->e_lfanew);
+    IMAGE_DATA_DIRECTORY dir = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
+    for (auto *imp = reinterpret_cast<IMAGE_IMPORT_DESCRIPTOR *>(base + dir.VirtualAddress); imp->Name; ++imp) {
+        for (auto *thunk = reinterpret_cast<IMAGE_THUNK_DATA *>(base + imp->FirstThunk); thunk->u1.Function; ++thunk) {
+            if (reinterpret_cast<void *>(thunk->u1.Function) != real)
+                continue;
+            DWORD old;
+            VirtualProtect(&thunk->u1.Function, sizeof(void *), PAGE_READWRITE, &old);
+            thunk->u1.Function = reinterpret_cast<ULONG_PTR>(hook);
+            VirtualProtect(&thunk->u1.Function, sizeof(void *), old, &old);
+            return real;
+        }
+    }
+    return NULL;
+}
+
+TEST_F(DictionaryFileTest, ACrashBeforeTheRenameLeavesTheOldFileAndTheNewIsFlushedFirst) {
     UserDictionary first(path_);
     ASSERT_EQ(S_OK, first.Add("alma", "almácska"));
     ASSERT_EQ(S_OK, first.Add("körte", "körtécske"));
     const std::string before = ReadFileBytes(path_);
 
-    first.SetReplaceHook(CrashBeforeReplacing);
-    EXPECT_FALSE(SUCCEEDED(first.Add("szilva", "szilvácska")));
-    EXPECT_FALSE(SUCCEEDED(first.Remove("alma", 0)));
-    EXPECT_EQ(before, ReadFileBytes(path_)) << "the old file is whole";
-    EXPECT_TRUE(Exists(path_ + ".new")) << "the new one was written beside it";
+    g_realFlush = reinterpret_cast<BOOL(WINAPI *)(HANDLE)>(PatchImport("FlushFileBuffers", (void *)RecordFlush));
+    g_realMove = reinterpret_cast<BOOL(WINAPI *)(LPCSTR, LPCSTR, DWORD)>(PatchImport("MoveFileExA", (void *)RecordMove));
+    ASSERT_TRUE(g_realFlush && g_realMove);
+    first.SetStepHook(RecordStep);
+    g_steps.clear();
+    ASSERT_EQ(S_OK, first.Add("meggy", "meggyecske"));
+    EXPECT_EQ((std::vector<std::string>{"written", "FlushFileBuffers", "flushed", "MoveFileExA"}), g_steps);
+    const std::string third = ReadFileBytes(path_);
+    for (const char *crash : {"written", "flushed"}) {
+        g_crashAt = crash;
+        EXPECT_FALSE(SUCCEEDED(first.Add("szilva", "szilvácska")));
+        EXPECT_FALSE(SUCCEEDED(first.Remove("alma", 0)));
+        EXPECT_EQ(third, ReadFileBytes(path_)) << "the old file is whole after a crash at " << crash;
+        EXPECT_TRUE(Exists(path_ + ".new")) << "the new one was written beside it";
+    }
+    g_crashAt = "";
+    PatchImport("FlushFileBuffers", (void *)g_realFlush);
+    PatchImport("MoveFileExA", (void *)g_realMove);
+    first.SetStepHook(NULL);
     std::string got;
     EXPECT_EQ(LEXERR_NOTINLEX, first.Get("szilva", 0, &got)) << "a change that did not reach the disk is not kept";
     EXPECT_EQ(S_OK, first.Get("alma", 0, &got));
+    EXPECT_NE(before, third);
 
     // The next process starts from the old file, and its write replaces the leftover.
     UserDictionary next(path_);
-    EXPECT_EQ(2u, next.WordCount());
+    EXPECT_EQ(3u, next.WordCount());
     EXPECT_EQ(S_OK, next.Add("barack", "barackocska"));
     EXPECT_FALSE(Exists(path_ + ".new"));
-    EXPECT_EQ(3u, UserDictionary(path_).WordCount());
+    EXPECT_EQ(4u, UserDictionary(path_).WordCount());
+}
+
+// Which threads read the file.
+std::vector<DWORD> g_readers;
+CRITICAL_SECTION *ReadersLock() {
+    static CRITICAL_SECTION lock = [] {
+        CRITICAL_SECTION cs;
+        InitializeCriticalSection(&cs);
+        return cs;
+    }();
+    return &lock;
+}
+void RecordReader(const char *event, const std::string &, const std::string &) {
+    if (strcmp(event, "read"))
+        return;
+    EnterCriticalSection(ReadersLock());
+    g_readers.push_back(GetCurrentThreadId());
+    LeaveCriticalSection(ReadersLock());
+}
+
+// A writer that stops before its rename until released, as a slow one would.
+struct Stuck {
+    std::string path;
+    HANDLE inside, release;
+    static bool Hold(const char *) {
+        SetEvent(self->inside);
+        WaitForSingleObject(self->release, 20000);
+        return true;
+    }
+    static DWORD WINAPI Run(LPVOID) {
+        UserDictionary mine(self->path);
+        mine.SetStepHook(Hold);
+        return mine.Add("lassu", "lassu") == S_OK ? 0 : 1;
+    }
+    static Stuck *self;
+};
+Stuck *Stuck::self;
+
+TEST_F(DictionaryFileTest, ReadersNeverReadTheFileAndWritersWaitForEachOtherOnlySoLong) {
+    WriteFileBytes(path_, std::string(kHeader) + "kutya\tkutyus\n");
+    UserDictionary reader(path_);
+    reader.SetReporter(RecordReader);
+    g_readers.clear();
+    std::string got;
+    EXPECT_EQ(S_OK, reader.Get("kutya", 0, &got));
+    EXPECT_EQ("kutyus kutyus", reader.Apply("kutya kutya", false));
+    WriteFileBytes(path_, std::string(kHeader) + "kutya\teb\n"); // by hand
+    EXPECT_TRUE(Eventually([&] { return reader.Get("kutya", 0, &got) == S_OK && got == "eb"; }));
+    UserDictionary(path_).Add("macska", "cica"); // by another process
+    EXPECT_EQ("cica", reader.Apply("macska", false));
+    EnterCriticalSection(ReadersLock());
+    EXPECT_GE(g_readers.size(), 2u);
+    EXPECT_EQ(g_readers.end(), std::find(g_readers.begin(), g_readers.end(), GetCurrentThreadId()))
+        << "the file was read on the caller's thread";
+    LeaveCriticalSection(ReadersLock());
+
+    // A writer that does not finish holds the others off; they give up
+    // within a time a person waits, with a code.
+    Stuck stuck = {path_, CreateEventA(NULL, TRUE, FALSE, NULL), CreateEventA(NULL, TRUE, FALSE, NULL)};
+    Stuck::self = &stuck;
+    HANDLE thread = CreateThread(NULL, 0, Stuck::Run, NULL, 0, NULL);
+    ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(stuck.inside, 10000));
+    DWORD start = GetTickCount();
+    EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_TIMEOUT), reader.Add("ló", "paci"));
+    EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_TIMEOUT), reader.Remove("kutya", 0));
+    EXPECT_LT(GetTickCount() - start, 6000u) << "two waits of at most a few seconds";
+    EXPECT_EQ(S_OK, reader.Get("kutya", 0, &got)) << "readers are not held up";
+    SetEvent(stuck.release);
+    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(thread, 10000));
+    DWORD code = 99;
+    GetExitCodeThread(thread, &code);
+    EXPECT_EQ(0u, code);
+    CloseHandle(thread);
+    CloseHandle(stuck.inside);
+    CloseHandle(stuck.release);
+    EXPECT_EQ(S_OK, reader.Add("ló", "paci"));
 }
 
 TEST_F(DictionaryFileTest, ProcessesShareChangesAndLoseNoneWhenWritingAtOnce) {
@@ -435,5 +694,5 @@ TEST_F(DictionaryFileTest, LinesThisCodePageCannotHoldSurviveARewrite) {
     std::string got;
     EXPECT_EQ(S_OK, dict.Get("kő", 0, &got));
     EXPECT_EQ(S_OK, dict.Add("fa", "faa"));
-    EXPECT_EQ(std::string(kHeader) + u8"fa\tfaa\nkő\tkőő\n" + foreign, ReadFileBytes(path_));
+    EXPECT_EQ(std::string(kHeader) + foreign + u8"fa\tfaa\nkő\tkőő\n", ReadFileBytes(path_)) << "kept in its place";
 }

@@ -18,12 +18,17 @@ namespace {
 typedef std::vector<std::string> Calls;
 
 // Keeps senses like the engine does and records every call: "Size word"
-// (the sizing Get), "Get word size", "Add word pronunciation", "Remove word sense".
+// (the sizing Get), "Get word size", both with " sense" after a sense other
+// than 0, "Add word pronunciation", "Remove word sense".
 class FakeDictionary final : public ILexPronounceA {
 public:
     std::map<std::string, std::vector<std::string>> senses;
     Calls calls;
-    HRESULT refuseAdd = S_OK; // a failure code: Add answers it and stores nothing
+    // A failure code that the Add (or Remove) with that number (1 = the
+    // next one) answers, storing or removing nothing; 0 = every one.
+    HRESULT refuseAdd = S_OK, refuseRemove = S_OK;
+    int refuseAddNumber = 0, refuseRemoveNumber = 0;
+    int adds = 0, removes = 0;
 
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID, void **out) override
     {
@@ -41,7 +46,8 @@ public:
         EXPECT_EQ(VPS_UNKNOWN, pos);
         EXPECT_EQ(nullptr, info);
         EXPECT_EQ(0u, infoSize);
-        if (FAILED(refuseAdd))
+        ++adds;
+        if (FAILED(refuseAdd) && (refuseAddNumber == 0 || refuseAddNumber == adds))
             return refuseAdd;
         senses[word].push_back(pronunciation);
         return S_OK;
@@ -50,16 +56,18 @@ public:
                                   DWORD *needed, VOICEPARTOFSPEECH *pos, PVOID info, DWORD infoSize,
                                   DWORD *infoNeeded) override
     {
-        calls.push_back(buffer ? std::string("Get ") + word + " " + std::to_string(size) : std::string("Size ") + word);
+        calls.push_back((buffer ? std::string("Get ") + word + " " + std::to_string(size) : std::string("Size ") + word) +
+                        (sense ? " " + std::to_string(sense) : std::string()));
         EXPECT_EQ(CHARSET_TEXT, charset);
-        EXPECT_EQ(0, sense);
         EXPECT_NE(nullptr, needed);
         EXPECT_NE(nullptr, pos);
         EXPECT_TRUE(!info && !infoSize && !infoNeeded);
         auto found = senses.find(word);
         if (found == senses.end() || found->second.empty())
             return LEXERR_NOTINLEX;
-        const std::string &first = found->second.front();
+        if (sense >= found->second.size())
+            return LEXERR_INVALIDSENSE;
+        const std::string &first = found->second[sense];
         *needed = static_cast<DWORD>(first.size() + 1);
         if (!buffer)
             return S_OK;
@@ -71,6 +79,9 @@ public:
     HRESULT STDMETHODCALLTYPE Remove(const char *word, WORD sense) override
     {
         calls.push_back(std::string("Remove ") + word + " " + std::to_string(sense));
+        ++removes;
+        if (FAILED(refuseRemove) && (refuseRemoveNumber == 0 || refuseRemoveNumber == removes))
+            return refuseRemove;
         auto found = senses.find(word);
         if (found == senses.end() || found->second.empty())
             return LEXERR_NOTINLEX;
@@ -285,7 +296,9 @@ TEST_F(DictionaryDialogTest, StartsEmptyWithTheWordBoxFocusedAndEmptyBoxesCallNo
     Click(IDC_MODIFY);
     Click(IDC_DELETE);
     ExpectFocusWithAllSelected(IDC_WORD);
+    EXPECT_EQ(Calls(), dictionary.calls);
     SetText(IDC_WORD, "szó");
+    EXPECT_EQ(Calls{"Size szó"}, dictionary.calls);
     dictionary.calls.clear();
     Click(IDC_MODIFY); // a word, but no pronunciation
     ExpectFocusWithAllSelected(IDC_PRONUNCIATION);
@@ -323,8 +336,11 @@ TEST_F(DictionaryDialogTest, ModifyAddsRemovesEverySenseAndAddsAgain)
     SetText(IDC_PRONUNCIATION, "kelvanyit");
     dictionary.calls.clear();
     Click(IDC_MODIFY);
-    EXPECT_EQ((Calls{"Add Kelvanit kelvanyit", "Remove Kelvanit 0", "Remove Kelvanit 0", "Remove Kelvanit 0",
-                     "Remove Kelvanit 0", "Remove Kelvanit 0", "Add Kelvanit kelvanyit"}),
+    // What the word has is read first, so that a failure half way can be undone.
+    EXPECT_EQ((Calls{"Size Kelvanit", "Get Kelvanit 4", "Size Kelvanit 1", "Get Kelvanit 6 1", "Size Kelvanit 2",
+                     "Get Kelvanit 6 2", "Size Kelvanit 3", "Add Kelvanit kelvanyit", "Remove Kelvanit 0",
+                     "Remove Kelvanit 0", "Remove Kelvanit 0", "Remove Kelvanit 0", "Remove Kelvanit 0",
+                     "Add Kelvanit kelvanyit"}),
               dictionary.calls);
     EXPECT_EQ((std::vector<std::string>{"kelvanyit"}), dictionary.senses["Kelvanit"]);
     EXPECT_EQ("kelvanyit", Text(IDC_PRONUNCIATION));
@@ -341,7 +357,8 @@ TEST_F(DictionaryDialogTest, ARefusedAddShowsWhyAndRemovesNothing)
     dictionary.refuseAdd = LEXERR_INVALIDPRONCHAR;
     dictionary.calls.clear();
     Click(IDC_MODIFY);
-    EXPECT_EQ((Calls{"Add kutya ku7ya"}), dictionary.calls);
+    EXPECT_EQ((Calls{"Size kutya", "Get kutya 7", "Size kutya 1", "Get kutya 3 1", "Size kutya 2", "Add kutya ku7ya"}),
+              dictionary.calls);
     EXPECT_EQ((std::vector<std::string>{"kutyus", "eb"}), dictionary.senses["kutya"]);
     ASSERT_EQ(1u, g_boxes.size());
     EXPECT_EQ(dialog, g_boxes[0].owner);
@@ -351,6 +368,39 @@ TEST_F(DictionaryDialogTest, ARefusedAddShowsWhyAndRemovesNothing)
     EXPECT_EQ("Hiba", g_boxes[0].caption);
     EXPECT_EQ(static_cast<UINT>(MB_OK), g_boxes[0].style);
     ExpectFocusWithAllSelected(IDC_PRONUNCIATION);
+}
+
+TEST_F(DictionaryDialogTest, AModifyThatFailsHalfWayLeavesTheWordAsItWasAndSaysWhy)
+{
+    struct Case {
+        HRESULT *refuse;
+        int *number;
+        int which; // the failing call: a Remove, or the final Add
+        HRESULT code;
+        const char *explanation;
+    };
+    const Case cases[] = {
+        {&dictionary.refuseRemove, &dictionary.refuseRemoveNumber, 2, LEXERR_OUTOFDISK,
+         "A lemezen nincs elég hely hogy szótárhoz hozzáadandó információ elmentéséhez."},
+        {&dictionary.refuseRemove, &dictionary.refuseRemoveNumber, 1, HRESULT_FROM_WIN32(ERROR_TIMEOUT), "Hiba."},
+        {&dictionary.refuseAdd, &dictionary.refuseAddNumber, 2, E_OUTOFMEMORY, "Nincs elég memória."},
+    };
+    for (const Case &c : cases) {
+        Store("kutya", {"kutyus", "eb"});
+        SetText(IDC_WORD, "kutya");
+        SetText(IDC_PRONUNCIATION, "kutyuli");
+        dictionary.adds = dictionary.removes = 0;
+        *c.refuse = c.code;
+        *c.number = c.which;
+        g_boxes.clear();
+        Click(IDC_MODIFY);
+        *c.refuse = S_OK;
+        EXPECT_EQ((std::vector<std::string>{"kutyus", "eb"}), dictionary.senses["kutya"]) << std::hex << c.code;
+        ASSERT_EQ(1u, g_boxes.size()) << std::hex << c.code;
+        EXPECT_EQ(std::string("Nem tudom hozzávenni a szót a szótárhoz. \n") + c.explanation, g_boxes[0].text);
+        EXPECT_EQ(static_cast<UINT>(MB_OK), g_boxes[0].style);
+        ExpectFocusWithAllSelected(IDC_PRONUNCIATION);
+    }
 }
 
 TEST_F(DictionaryDialogTest, DeleteRemovesOneSenseAndShowsWhatIsLeft)
