@@ -5,6 +5,7 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include <exception>
 #include <string>
 #include <vector>
 
@@ -196,6 +197,16 @@ void OnSay(HWND dialog)
     TtsSpeak(g_Engine, word.c_str(), static_cast<int>(word.size()), 0);
 }
 
+// An operation that ran out of memory (its words are copied into strings)
+// fails with its usual message; lookups and speech fail silently as ever.
+void OnCommandFailed(HWND dialog, int id)
+{
+    if (id == IDC_MODIFY)
+        ShowFailure(dialog, kAddFailure, E_OUTOFMEMORY);
+    else if (id == IDC_DELETE)
+        ShowFailure(dialog, kDeleteFailure, E_OUTOFMEMORY);
+}
+
 } // namespace
 
 DictionaryDialog::DictionaryDialog(HINSTANCE instance)
@@ -233,7 +244,12 @@ INT_PTR CALLBACK DictionaryDialog::DialogProc(HWND dialog, UINT message, WPARAM 
     case WM_INITDIALOG:
         return self->OnInitDialog(dialog);
     case WM_COMMAND:
-        self->OnCommand(dialog, LOWORD(wParam), HIWORD(wParam));
+        // No exception may leave a dialog procedure: it would end the program.
+        try {
+            self->OnCommand(dialog, LOWORD(wParam), HIWORD(wParam));
+        } catch (const std::exception &) {
+            OnCommandFailed(dialog, LOWORD(wParam));
+        }
         return TRUE;
     case WM_PAINT:
         return self->OnPaint(dialog);

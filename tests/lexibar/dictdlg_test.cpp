@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <map>
+#include <new>
 #include <memory>
 #include <string>
 #include <vector>
@@ -29,6 +30,8 @@ public:
     HRESULT refuseAdd = S_OK, refuseRemove = S_OK;
     int refuseAddNumber = 0, refuseRemoveNumber = 0;
     int adds = 0, removes = 0;
+    // Add throws as an allocation inside the dialog's own work would.
+    bool throwOnAdd = false;
 
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID, void **out) override
     {
@@ -47,6 +50,8 @@ public:
         EXPECT_EQ(nullptr, info);
         EXPECT_EQ(0u, infoSize);
         ++adds;
+        if (throwOnAdd)
+            throw std::bad_alloc();
         if (FAILED(refuseAdd) && (refuseAddNumber == 0 || refuseAddNumber == adds))
             return refuseAdd;
         senses[word].push_back(pronunciation);
@@ -401,6 +406,19 @@ TEST_F(DictionaryDialogTest, AModifyThatFailsHalfWayLeavesTheWordAsItWasAndSaysW
         EXPECT_EQ(static_cast<UINT>(MB_OK), g_boxes[0].style);
         ExpectFocusWithAllSelected(IDC_PRONUNCIATION);
     }
+}
+
+TEST_F(DictionaryDialogTest, RunningOutOfMemoryFailsTheOperationNotTheProgram)
+{
+    Store("kutya", {"eb"});
+    SetText(IDC_WORD, "kutya");
+    SetText(IDC_PRONUNCIATION, "kutyuli");
+    dictionary.throwOnAdd = true;
+    Click(IDC_MODIFY);
+    dictionary.throwOnAdd = false;
+    EXPECT_EQ((std::vector<std::string>{"eb"}), dictionary.senses["kutya"]);
+    ASSERT_EQ(1u, g_boxes.size());
+    EXPECT_EQ("Nem tudom hozzávenni a szót a szótárhoz. \nNincs elég memória.", g_boxes[0].text);
 }
 
 TEST_F(DictionaryDialogTest, DeleteRemovesOneSenseAndShowsWhatIsLeft)
