@@ -165,7 +165,7 @@ def main():
     parser.add_argument("--runs", type=int, default=10, help="repetitions of each warm measurement")
     parser.add_argument("--cold-runs", type=int, default=5, help="cold starts of the speech server")
     args = parser.parse_args()
-    audio.ensure_packages()
+    audio.require_tools()
     Bench(args.runs, args.cold_runs).run()
 
 

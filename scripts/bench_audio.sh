@@ -3,6 +3,8 @@
 # bench_audio.py) on a private virtual display. Arguments go to bench_audio.py.
 set -euo pipefail
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+# The tests' prefix: the measurements drive the programs as the tests do.
+export VERBANOR_TESTING=1
 "$here/setup.sh"
 # shellcheck source=scripts/env.sh
 . "$here/env.sh"
@@ -15,6 +17,6 @@ cleanup() {
     stop_virtual_display
 }
 trap cleanup EXIT
-wineserver -p </dev/null >/dev/null 2>&1
+wineserver -p60 </dev/null >/dev/null 2>&1
 wine cmd /c exit </dev/null >/dev/null 2>&1
 python3 "$here/bench_audio.py" "$@"

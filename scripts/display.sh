@@ -1,9 +1,10 @@
 # Gives the caller an X display; sourced, not run. With none usable it starts a
-# private Xvfb, says so, and stops it when the calling shell exits.
+# private Xvfb, says so, and stops it when the calling shell exits. The Xvfb
+# is told to end when the shell that started it does, however that ends.
 start_virtual_display() {
     local fifo pid
     fifo=$(mktemp -u); mkfifo "$fifo"
-    Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$fifo" >/dev/null 2>&1 &
+    setpriv --pdeathsig TERM Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$fifo" >/dev/null 2>&1 &
     pid=$!
     read -r -t 20 num <"$fifo" || { rm -f "$fifo"; echo "Xvfb did not start" >&2; return 1; }
     rm -f "$fifo"
@@ -21,5 +22,6 @@ stop_virtual_display() {
     if [ -n "${VERBANOR_XVFB_PID:-}" ]; then
         kill "$VERBANOR_XVFB_PID" 2>/dev/null || true
         wait "$VERBANOR_XVFB_PID" 2>/dev/null || true
+        VERBANOR_XVFB_PID=
     fi
 }

@@ -17,10 +17,14 @@ shift
 . "$here/display.sh"
 speech_state=
 cleanup() {
-    [ -z "$speech_state" ] || "$here/speech-server.sh" stop "$speech_state" || true
+    trap - INT TERM HUP
+    [ -z "$speech_state" ] || "$here/speech-server.sh" stop "$speech_state" --owner $$ || true
     stop_virtual_display
 }
 trap cleanup EXIT
+trap 'exit 130' INT
+trap 'exit 143' TERM
+trap 'exit 129' HUP
 # A wineserver keeps the display of the process that started it: the display
 # comes before the set-up's own Wine commands wherever Xvfb is already there.
 display_first=0
@@ -35,10 +39,11 @@ if [ "$display_first" = 0 ]; then
     ensure_display
     timeout 15 wineserver -w 2>/dev/null || true
 fi
-# Real speech: the runtime talks to a speech-dispatcher on 127.0.0.1, ours
-# (with a PulseAudio under it where none runs) unless one listens there.
+# Real speech: the runtime talks to our own speech-dispatcher on 127.0.0.1
+# (with a PulseAudio under it where no audio server answers), shared with
+# the other programs run from this build and stopped after the last one.
 speech_state=$VERBANOR_BUILD/speech-server
-if speech_env=$("$here/speech-server.sh" start "$speech_state" "${VERBANOR_SPEECH_PORT:-6560}"); then
+if speech_env=$("$here/speech-server.sh" start "$speech_state" ${VERBANOR_SPEECH_PORT:+"$VERBANOR_SPEECH_PORT"} --owner $$); then
     while IFS= read -r assignment; do export "${assignment?}"; done <<<"$speech_env"
 else
     echo "No speech server could be started: the programs run, but silently." >&2

@@ -2,14 +2,34 @@
 # Sets up a Debian 12 machine for the suite and builds it: packages, the
 # Hungarian locale, the cross-build, a Wine prefix inside the build folder and
 # the stand-in speech runtime registered in it. Safe to run again: every step
-# checks first whether it is already done.
+# checks first whether it is already done. Runs as the person; only the
+# package and locale step asks for administrator rights.
+#
+# The prefix it makes is the person's own (for run.sh), or with
+# VERBANOR_TESTING=1 the tests' own.
 set -euo pipefail
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 # shellcheck source=scripts/env.sh
 . "$here/env.sh"
 
 say() { printf 'setup: %s\n' "$*" >&2; }
-as_root() { if [ "$(id -u)" = 0 ]; then "$@"; else sudo "$@"; fi; }
+
+# Through sudo the build would belong to root and the programs would run
+# without the person's display and sound.
+if [ "$(id -u)" = 0 ] && [ -n "${SUDO_USER:-}" ] && [ "$SUDO_USER" != root ] && [ "${CI:-}" != true ]; then
+    say "please run this as yourself ($SUDO_USER), without sudo: it asks for administrator rights itself, only to install packages"
+    exit 1
+fi
+for d in "$VERBANOR_LOCKS" "$VERBANOR_BUILD"; do
+    if [ -e "$d" ] && [ ! -w "$d" ]; then
+        say "$d belongs to $(stat -c %U "$d") (an earlier run through sudo?); give it back with:"
+        say "  sudo chown -R $(id -un): '$d'"
+        exit 1
+    fi
+done
+# Two set-ups of one checkout at once (run.sh and test.sh started together)
+# would build into and create the same prefix: the second waits.
+verbanor_lock "$VERBANOR_LOCKS/.setup.lock" "another set-up of $VERBANOR_BUILD is running"
 
 packages=(g++-mingw-w64-i686 mingw-w64-i686-dev binutils-mingw-w64-i686
           g++-mingw-w64-x86-64 mingw-w64-x86-64-dev binutils-mingw-w64-x86-64 cmake make wine wine32:i386 wine64
@@ -23,18 +43,51 @@ missing=()
 for p in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
 done
-if [ ${#missing[@]} -gt 0 ]; then
-    say "installing ${missing[*]}"
-    dpkg --print-foreign-architectures | grep -qx i386 || as_root dpkg --add-architecture i386
-    as_root apt-get update -qq
-    as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
-fi
+need_locale=0
+locale -a 2>/dev/null | grep -qi '^hu_HU\.utf-\?8$' || need_locale=1
 
-if ! locale -a 2>/dev/null | grep -qi '^hu_HU\.utf-\?8$'; then
-    say "generating the hu_HU.UTF-8 locale"
-    as_root sed -i 's/^# *\(hu_HU.UTF-8 UTF-8\)/\1/' /etc/locale.gen
-    grep -q '^hu_HU.UTF-8 UTF-8' /etc/locale.gen || echo 'hu_HU.UTF-8 UTF-8' | as_root tee -a /etc/locale.gen >/dev/null
-    as_root locale-gen >/dev/null
+if [ ${#missing[@]} -gt 0 ] || [ "$need_locale" = 1 ]; then
+    need_i386=0
+    dpkg --print-foreign-architectures | grep -qx i386 || need_i386=1
+    # What an administrator would type, shown when this user cannot.
+    admin_commands() {
+        if [ ${#missing[@]} -gt 0 ]; then
+            [ "$need_i386" = 0 ] || echo "  dpkg --add-architecture i386"
+            echo "  apt-get update"
+            echo "  apt-get install --no-install-recommends ${missing[*]}"
+        fi
+        if [ "$need_locale" = 1 ]; then
+            echo "  sed -i 's/^# *\\(hu_HU.UTF-8 UTF-8\\)/\\1/' /etc/locale.gen"
+            echo "  locale-gen"
+        fi
+    }
+    if [ "$(id -u)" = 0 ]; then
+        as_root() { "$@"; }
+    elif command -v sudo >/dev/null 2>&1 && { sudo -n true 2>/dev/null || { [ -t 0 ] && say "administrator rights are needed to install packages:" && sudo -v 2>/dev/null; }; }; then
+        as_root() { sudo "$@"; }
+    else
+        {
+            say "missing:${missing[*]:+ the packages ${missing[*]}}$([ "$need_locale" = 0 ] || echo ' the hu_HU.UTF-8 locale')."
+            say "Installing needs administrator rights, which this account does not have here."
+            say "Please ask an administrator to run, as root:"
+            admin_commands
+            say "and then run this command again."
+        } >&2
+        exit 1
+    fi
+    if [ ${#missing[@]} -gt 0 ]; then
+        say "installing ${missing[*]}"
+        [ "$need_i386" = 0 ] || as_root dpkg --add-architecture i386
+        as_root apt-get update -qq
+        as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends \
+            -o DPkg::Lock::Timeout=600 "${missing[@]}" >/dev/null
+    fi
+    if [ "$need_locale" = 1 ]; then
+        say "generating the hu_HU.UTF-8 locale"
+        as_root sed -i 's/^# *\(hu_HU.UTF-8 UTF-8\)/\1/' /etc/locale.gen
+        grep -q '^hu_HU.UTF-8 UTF-8' /etc/locale.gen || echo 'hu_HU.UTF-8 UTF-8' | as_root tee -a /etc/locale.gen >/dev/null
+        as_root locale-gen >/dev/null
+    fi
 fi
 
 # Now that Wine is installed, whether it can run 32-bit programs is known.
@@ -42,14 +95,27 @@ fi
 . "$here/env.sh"
 
 build_tree() { # build_tree FOLDER ARCH [CMAKE ARGS...]
-    local dir=$1 arch=$2
+    local dir=$1 arch=$2 home
     shift 2
     say "building in $dir"
+    if [ -f "$dir/CMakeCache.txt" ]; then
+        home=$(sed -n 's/^CMAKE_HOME_DIRECTORY:INTERNAL=//p' "$dir/CMakeCache.txt")
+        if [ -n "$home" ] && [ "$home" != "$VERBANOR_ROOT" ]; then
+            say "$dir was configured for the sources in $home, not these ($VERBANOR_ROOT)."
+            say "Choose another build folder (VERBANOR_BUILD=...) or remove that one."
+            exit 1
+        fi
+        # A configure that failed or was interrupted leaves a cache but no
+        # Makefile, and that cache would make every later run fail.
+        [ -f "$dir/Makefile" ] || rm -rf "$dir/CMakeCache.txt" "$dir/CMakeFiles"
+    fi
     if [ ! -f "$dir/CMakeCache.txt" ]; then
-        cmake -S "$VERBANOR_ROOT" -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+        # The generator is chosen here, whatever CMAKE_GENERATOR says.
+        env -u CMAKE_GENERATOR cmake -G "Unix Makefiles" -S "$VERBANOR_ROOT" -B "$dir" \
+            -DCMAKE_BUILD_TYPE=RelWithDebInfo \
             -DCMAKE_TOOLCHAIN_FILE="$VERBANOR_ROOT/cmake/mingw-$arch.cmake" "$@" >/dev/null
     fi
-    cmake --build "$dir" -j "$(nproc)" -- --no-print-directory >/dev/null
+    env -u CMAKE_GENERATOR cmake --build "$dir" -j "$(nproc)" >/dev/null
 }
 if [ "$VERBANOR_ARCH" != i686 ]; then
     say "this kernel cannot run 32-bit programs: the 32-bit programs are built, but run and tested as a 64-bit build"
@@ -57,22 +123,77 @@ if [ "$VERBANOR_ARCH" != i686 ]; then
 fi
 build_tree "$VERBANOR_BUILD" "$VERBANOR_ARCH"
 
-if [ ! -f "$WINEPREFIX/.verbanor-ready" ]; then
-    # A half-made prefix fails in odd ways later: start again from nothing.
-    rm -rf "$WINEPREFIX"
+# Wine commands of the set-up get a time limit: a wedged one ends the set-up
+# with a message instead of hanging it (and CI) for good.
+wine_step() { # wine_step SECONDS WHAT COMMAND...
+    local limit=$1 what=$2
+    shift 2
+    if ! timeout -k 10 "$limit" "$@" </dev/null >/dev/null 2>&1; then
+        say "$what failed or took longer than $limit s"
+        return 1
+    fi
+}
+
+# The prefix's settings, written into its marker: a prefix made by an older
+# set-up is brought up to date rather than made again.
+if [ "${VERBANOR_TESTING:-0}" = 1 ]; then kind=test; else kind=interactive; fi
+settings="verbanor prefix 2 $kind"
+marker=$WINEPREFIX/.verbanor-ready
+creating=$WINEPREFIX/.verbanor-creating
+if [ -e "$WINEPREFIX" ] && [ ! -f "$marker" ]; then
+    if [ -f "$creating" ]; then
+        # Ours, but half made (interrupted or failed): that fails in odd ways
+        # later, so it starts again from nothing.
+        say "removing the half-made Wine prefix $WINEPREFIX"
+        timeout 30 wineserver -k 2>/dev/null || true
+        rm -rf "$WINEPREFIX"
+    else
+        say "$WINEPREFIX exists but was not made by this set-up; it is left alone."
+        say "Move it away, or choose another build folder (VERBANOR_BUILD=...)."
+        exit 1
+    fi
+fi
+if [ ! -e "$WINEPREFIX" ]; then
     say "creating the Wine prefix $WINEPREFIX"
-    wineboot -i </dev/null >/dev/null 2>&1
-    wineserver -w
+    mkdir -p "$WINEPREFIX"
+    touch "$creating"
+    wine_step 600 "creating the Wine prefix" wineboot -i
+    wine_step 120 "waiting for the new prefix" wineserver -w
     # This Wine does not find its own fonts; window frames need Marlett.
     cp /usr/share/wine/fonts/*.ttf "$WINEPREFIX/drive_c/windows/Fonts/" 2>/dev/null || true
-    # Wine draws the frames itself: no window manager needed, and closing a
-    # window does not cost two seconds.
-    wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N /f </dev/null >/dev/null 2>&1
-    wineserver -w
-    touch "$WINEPREFIX/.verbanor-ready"
+    if [ "$kind" = test ]; then
+        # Folders of the tests' Windows profile stay in the prefix rather than
+        # lead into the person's home.
+        for link in "$WINEPREFIX"/drive_c/users/*/*; do
+            if [ -L "$link" ]; then rm -f "$link"; mkdir -p "$link"; fi
+        done
+    fi
+    touch "$marker"
+    rm -f "$creating"
+fi
+if [ "$(cat "$marker")" != "$settings" ]; then
+    # No menu entries or file types in the person's home, whoever runs Wine
+    # in this prefix.
+    wine_step 120 "turning off Wine's menu builder" \
+        wine reg add 'HKCU\Software\Wine\DllOverrides' /v winemenubuilder.exe /t REG_SZ /d '' /f
+    if [ "$kind" = test ]; then
+        # Wine draws the frames itself: no window manager needed, and closing
+        # a window does not cost two seconds.
+        wine_step 120 "setting up window frames" \
+            wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N /f
+    else
+        # A person's desktop manages the windows: frames, taskbar, Alt+Tab.
+        timeout -k 10 120 wine reg delete 'HKCU\Software\Wine\X11 Driver' /v Managed /f </dev/null >/dev/null 2>&1 || true
+    fi
+    wine_step 120 "waiting for the prefix" wineserver -w
+    printf '%s\n' "$settings" >"$marker"
 fi
 
 say "registering the stand-in speech runtime"
-wine regsvr32 /s "$(winepath -w "$VERBANOR_BUILD/engine/speechrt.dll" 2>/dev/null)" </dev/null >/dev/null 2>&1 \
-    || { say "registering the speech runtime failed"; exit 1; }
+# The Windows name is made here rather than by winepath, whose output is in
+# the ANSI code page and would not survive the way back into Wine's argv: a
+# checkout under a folder with accented letters would register a wrong path.
+dll=$VERBANOR_BUILD/engine/speechrt.dll
+dll_windows="Z:${dll//\//\\}"
+wine_step 300 "registering the speech runtime" wine regsvr32 /s "$dll_windows" || exit 1
 say "ready"
