@@ -68,8 +68,9 @@ TEST_F(Speaking, TextTooLargeToCopyIsNotSpoken)
 {
     EXPECT_EQ(TtsSpeak(engine, "abc", INT_MAX, 0), 0);
     // A 32-bit process never finds 2 GB in one piece; the 64-bit test build may.
-    if (sizeof(void *) == 4)
+    if (sizeof(void *) == 4) {
         EXPECT_EQ(TtsSpeak(engine, "abc", INT_MAX - 1, 0), 0);
+    }
     EXPECT_CALLS({});
 }
 
