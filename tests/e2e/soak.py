@@ -145,6 +145,12 @@ class Soak:
             self.end_run(crashed=False)
 
     def end_run(self, crashed):
+        seen = {}
+        for m in self.prog.journal.methods():
+            seen[m] = seen.get(m, 0) + 1
+        print("  run ended at step %d: %s" % (self.step, ", ".join(
+            "%s %d" % (m, seen.get(m, 0)) for m in ("Central.Create", "Central.TextData", "Central.AudioReset",
+                                                    "Lexicon.Add", "Lexicon.Remove"))), flush=True)
         if crashed:
             self.counts["crashes"] += 1
             self.fail("the program ended without being asked (exit %s)" % self.prog.proc.poll())
