@@ -79,7 +79,7 @@ class Soak:
         popen = h.subprocess.Popen
         h.subprocess.Popen = lambda *a, **k: popen(*a, **dict(k, stderr=log))
         try:
-            # SOAK_ENGINE_INI: the engine's fault switches go here (--engine-ini).
+            # The engine's fault switches come in here: --engine-ini hands an INI to the runtime.
             self.prog = h.Program(self.name, cwd=self.box, config=self.ini,
                                   extra_env={"SPEECHRT_DICTIONARY": h.winpath(self.dictionary),
                                              "WINEDEBUG": "-all,err+seh"})
@@ -160,6 +160,7 @@ class Soak:
                 self.counts["leaked"] += leaked
                 self.fail("%d references not released exactly once" % leaked)
         self.prog.kill()
+        shutil.rmtree(self.prog.tmp, ignore_errors=True)
 
     # The checks after every step.
     def check(self):
