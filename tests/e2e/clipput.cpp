@@ -7,6 +7,9 @@
 //   unicode TEXT          CF_UNICODETEXT only
 //   registered NAME TEXT  a registered format, its bytes without a terminating zero
 //   picture               a 1 x 1 CF_BITMAP
+//   oem TEXT              CF_OEMTEXT only (in the OEM code page)
+//   unterminated TEXT     CF_TEXT whose block ends without a terminating zero
+//   big N                 CF_TEXT of N bytes of words (command lines are short)
 //   empty                 empties the clipboard
 //   get                   CF_TEXT as \xHH-escaped bytes, or "none"
 //   viewer TITLE          a visible window in the clipboard viewer chain; logs
@@ -148,6 +151,23 @@ int main(int argc, char **argv)
     if (cmd == "registered" && argc >= 4) {
         std::string s = Ansi(WideArg(3));
         return Put(RegisterClipboardFormatA(argv[2]), Block(s.data(), s.size())) ? 0 : 1;
+    }
+    if (cmd == "oem" && argc >= 3) {
+        std::wstring w = WideArg(2);
+        std::string s(w.size() * 2 + 1, '\0');
+        int n = WideCharToMultiByte(CP_OEMCP, 0, w.c_str(), (int)w.size(), &s[0], (int)s.size() - 1, nullptr, nullptr);
+        return Put(CF_OEMTEXT, Block(s.c_str(), (size_t)n + 1)) ? 0 : 1;
+    }
+    if (cmd == "unterminated" && argc >= 3) {
+        std::string s = Ansi(WideArg(2));
+        return Put(CF_TEXT, Block(s.data(), s.size())) ? 0 : 1;
+    }
+    if (cmd == "big" && argc >= 3) {
+        std::string s;
+        for (size_t n = strtoul(argv[2], nullptr, 10); s.size() < n;)
+            s += "szoveg ";
+        s.resize(strtoul(argv[2], nullptr, 10));
+        return Put(CF_TEXT, Block(s.c_str(), s.size() + 1)) ? 0 : 1;
     }
     if (cmd == "picture")
         return Put(CF_BITMAP, CreateBitmap(1, 1, 1, 1, nullptr)) ? 0 : 1;

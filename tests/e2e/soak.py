@@ -1,0 +1,420 @@
+"""Seeded random input for the three programs: the real programs under Wine,
+driven through the X server (xdotool) and Wine's own input (wdrive's
+SendInput) with a reproducible sequence weighted toward what people do, and
+checked after every step: alive or closed on request, no crash dialog, every
+engine object of the journal released once, no file outside the sandbox
+changed, every document old or new (never mixed, never emptied), the
+dictionary file always parses.
+
+Run through scripts/soak.sh; `--seed S` replays a run's sequence (timing on a
+loaded machine can still differ). GetGuiResources is a stub under Wine, so
+the GDI/USER counts are not measured here ("handle growth n/a")."""
+import argparse
+import hashlib
+import os
+import random
+import shutil
+import subprocess
+import sys
+import tempfile
+import time
+
+import harness as h
+from test_documents import DIR_LIST, IDCANCEL, NAME_BOX, OPEN_CAPTION, PATH_LABEL, SAVE_CAPTION, unesc
+
+CLIPPUT = os.path.join(h.BUILD, "tests", "e2e", "clipput.exe")
+WORDS = ["alma", "körte", "árvíztűrő", "tükörfúrógép", "Őrség", "ünnep", "szó", "hang", "és", "Kelvanit",
+         "Ütő", "3,14", "x", "hű", "ÁÉÍÓÖŐÚÜŰ"]
+TITLES = {"vorira": "^Vorira - ", "dalnoka": "^Dalnoka$", "lexibar": "^Verbanor 4 szótár$"}
+DICT_HEADER = b"#speechrt-dictionary 1"
+
+
+def sha(data):
+    return hashlib.sha1(data).hexdigest()
+
+
+def files_under(root, skip=None):
+    """{path: (size, mtime, hash)} of the files under root, leaving out skip."""
+    out = {}
+    for d, dirs, names in os.walk(root):
+        dirs[:] = [x for x in dirs if os.path.join(d, x) != skip]
+        for n in names:
+            p = os.path.join(d, n)
+            try:
+                with open(p, "rb") as f:
+                    out[p] = sha(f.read())
+            except OSError:
+                out[p] = None
+    return out
+
+
+class Soak:
+    def __init__(self, name, seed, ini=None):
+        self.name, self.seed, self.ini = name, seed, ini
+        self.rng = random.Random("%s-%s" % (seed, name))
+        self.title = TITLES[name]
+        # The sandbox is box/; the folder around it holds a file nobody may touch.
+        self.root = tempfile.mkdtemp(prefix="soak-%s-" % name)
+        self.logs = tempfile.mkdtemp(prefix="soak-%s-logs-" % name)
+        self.box = os.path.join(self.root, "box")
+        os.makedirs(os.path.join(self.box, "sub"))
+        self.known = set()
+        for rel, data in (("../keep-out.txt", b"not yours"), ("a.txt", "első\r\nmásodik sor".encode("cp1250")),
+                          ("b.txt", b"b" * 5000), ("sub/c.txt", b"c\r\n")):
+            with open(os.path.join(self.box, rel), "wb") as f:
+                f.write(data)
+            self.known.add(sha(data))
+        self.dictionary = os.path.join(self.box, "dictionary.txt")
+        self.outside = files_under(self.root, skip=self.box)
+        self.counts = {"actions": 0, "crashes": 0, "leaked": 0, "lost": 0}
+        self.failed = []
+        self.history = []
+        self.prog = None
+        self.step = 0
+
+    # Running the program.
+    def start(self):
+        self.log = os.path.join(self.logs, "program-%d.log" % self.step)
+        log = open(self.log, "wb")
+        popen = h.subprocess.Popen
+        h.subprocess.Popen = lambda *a, **k: popen(*a, **dict(k, stderr=log))
+        try:
+            # The engine's fault switches come in here: --engine-ini hands an INI to the runtime.
+            self.prog = h.Program(self.name, cwd=self.box, config=self.ini,
+                                  extra_env={"SPEECHRT_DICTIONARY": h.winpath(self.dictionary),
+                                             "WINEDEBUG": "-all,err+seh"})
+        finally:
+            h.subprocess.Popen = popen
+        log.close()
+        self.closing = 0.0
+        if self.name == "lexibar":
+            b = self.prog.wait_box("Verbanor 4 szótár", timeout=30)
+            self.prog.hwnd, self.prog.pid = b.hwnd, b.pid
+        else:
+            self.prog.main_window(self.title, timeout=30)
+        self.edit = h.wdrive("child", self.prog.hwnd, 1)[0] if self.name == "vorira" else None
+
+    def fail(self, what, evidence=()):
+        """Leaves the evidence under the artifacts folder and goes on with a fresh program."""
+        tag = "soak-%s-%s-%d" % (self.name, self.seed, self.step)
+        where = os.path.join(h.ARTIFACTS, tag)
+        os.makedirs(where, exist_ok=True)
+        h.screenshot(os.path.join(tag, "screen"))
+        for src in (self.prog.journal.path, self.log, self.dictionary) + tuple(evidence):
+            if os.path.exists(src):
+                shutil.copy(src, where)
+        with open(os.path.join(where, "steps.txt"), "w") as f:
+            f.write("%s\n%s\n" % (what, "\n".join(self.history[-30:])))
+        print("FAIL %s seed %s step %d: %s (evidence in %s)" % (self.name, self.seed, self.step, what, where),
+              flush=True)
+        self.failed.append("%s:%s@%d" % (self.name, self.seed, self.step))
+
+    def leaked_refs(self):
+        """Engine objects, audio destinations and enumerators created and not
+        destroyed exactly once, from the journal of the run that ended."""
+        live, bad = {}, 0
+        for e in self.prog.journal.entries():
+            kind, _, what = e["method"].partition(".")
+            key = (kind, e["fields"].get("audio" if kind == "AudioDest" else "id"))
+            if kind in ("Central", "AudioDest", "Enum") and what == "Create" and e["result"] in (None, "0x00000000"):
+                live[key] = live.get(key, 0) + 1
+            elif kind in ("Central", "AudioDest", "Enum") and what == "Destroy":
+                live[key] = live.get(key, 0) - 1
+        for key, n in live.items():
+            if n:
+                bad += abs(n)
+                print("  %s %s: created - destroyed = %d" % (key[0], key[1], n), flush=True)
+        return bad
+
+    def finish(self):
+        """Closes the program as a person would, answering No to keeping changes."""
+        self.closing = time.time()
+        p, deadline = self.prog, time.time() + 30
+        while p.proc.poll() is None and time.time() < deadline:
+            mine = [b for b in p.own_boxes() if b.hwnd != p.hwnd]
+            for b in mine:
+                h.wdrive("click", b.hwnd, 7 if 7 in b.buttons else IDCANCEL if IDCANCEL in b.buttons else 1)
+            if not mine:
+                h.wdrive("close", p.hwnd)
+            p.wait_exit(1)
+        if p.proc.poll() is None:
+            self.counts["crashes"] += 1
+            self.fail("the program did not close within 30 s")
+            p.kill()
+        else:
+            self.end_run(crashed=False)
+
+    def end_run(self, crashed):
+        seen = {}
+        for m in self.prog.journal.methods():
+            seen[m] = seen.get(m, 0) + 1
+        print("  run ended at step %d: %s" % (self.step, ", ".join(
+            "%s %d" % (m, seen.get(m, 0)) for m in ("Central.Create", "Central.TextData", "Central.AudioReset",
+                                                    "Lexicon.Add", "Lexicon.Remove"))), flush=True)
+        if crashed:
+            self.counts["crashes"] += 1
+            self.fail("the program ended without being asked (exit %s)" % self.prog.proc.poll())
+        else:
+            leaked = self.leaked_refs()
+            if leaked:
+                self.counts["leaked"] += leaked
+                self.fail("%d references not released exactly once" % leaked)
+        self.prog.kill()
+        shutil.rmtree(self.prog.tmp, ignore_errors=True)
+
+    # The checks after every step.
+    def check(self):
+        p = self.prog
+        if p.proc.poll() is not None:
+            self.end_run(crashed=not self.closing)
+            self.start()
+            return []
+        boxes = h.boxes()
+        strangers = [b for b in boxes if b.pid != p.pid and b.hwnd not in p.before]
+        if strangers:
+            self.counts["crashes"] += 1
+            self.fail("a box of another process: %r" % strangers)
+            for b in strangers:
+                h.wdrive("kill", b.pid)
+            p.kill()
+            self.start()
+            return []
+        if self.closing and time.time() - self.closing > 5 and not [b for b in boxes if b.pid == p.pid]:
+            self.closing = 0.0  # the close was cancelled
+        if self.edit:
+            text = unesc(h.wdrive("text", self.edit)[0]) if p.proc.poll() is None else None
+            if text is not None:
+                self.known.add(sha(text.encode("cp1250", "replace")))
+        for path, digest in files_under(self.box).items():
+            if path == self.dictionary:
+                with open(path, "rb") as f:
+                    lines = f.read().split(b"\n")
+                if lines[0].rstrip(b"\r") != DICT_HEADER or any(l and b"\t" not in l for l in lines[1:]):
+                    self.counts["lost"] += 1
+                    self.fail("the dictionary file does not parse: %r" % lines[:3])
+            elif digest not in self.known:
+                self.counts["lost"] += 1
+                self.fail("%s holds neither an old nor a new content" % path, [path])
+                with open(path, "rb") as f:
+                    self.known.add(sha(f.read()))
+        if files_under(self.root, skip=self.box) != self.outside:
+            self.counts["lost"] += 1
+            self.fail("a file outside the sandbox changed")
+            self.outside = files_under(self.root, skip=self.box)
+        return [b for b in boxes if b.pid == p.pid]
+
+    # Hands.
+    def key(self, *keys):
+        try:
+            h.xkey(self.title, *keys)
+        except AssertionError:
+            pass  # the window went away meanwhile (a close, a modal box)
+
+    def press(self, keys, closing=False):
+        if closing:
+            self.closing = time.time()
+        self.key(*keys)
+        return " ".join(keys)
+
+    def type(self, target, text):
+        h.wdrive("type", target, text)
+        if target == self.edit:
+            self.settle()
+        return "type %r" % text[:40]
+
+    def settle(self, timeout=10):
+        """Waits until typed input has all arrived in the edit box: a text the
+        driver never saw must not be taken for a mixture on disk."""
+        last, deadline = None, time.time() + timeout
+        while time.time() < deadline and self.prog.proc.poll() is None:
+            text = h.wdrive("text", self.edit)[0]
+            self.known.add(sha(unesc(text).encode("cp1250", "replace")))
+            if text == last:
+                return
+            last = text
+            time.sleep(0.3)
+
+    def words(self, lo=1, hi=6):
+        return " ".join(self.rng.choice(WORDS) for _ in range(self.rng.randint(lo, hi)))
+
+    def close(self):
+        self.closing = time.time()
+        how = self.rng.choice(["alt+F4", "wm_close", "alt+F4"])
+        if how == "wm_close":
+            h.wdrive("close", self.prog.hwnd)
+            return how
+        self.key(how)
+        return how
+
+    def paste(self):
+        """Another program's text up to and past the edit box's limit, pasted."""
+        n = self.rng.choice([1000, 20000, 31999, 40000])
+        subprocess.run(["wine", CLIPPUT, "big", str(n)], env=h.wine_env(), stdin=subprocess.DEVNULL,
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=60)
+        self.key("ctrl+v")
+        return "paste %d" % n
+
+    def voices(self):
+        """One voice choice, or several queued at once while it may be speaking."""
+        keys = ["F3"] if self.rng.random() < 0.5 else []
+        for _ in range(1 if self.rng.random() < 0.6 else self.rng.randint(2, 4)):
+            keys += ["alt+h"] + ["Down"] * self.rng.randint(0, 3) + ["Return"]
+        self.key(*keys)
+        return " ".join(keys)
+
+    def clip(self):
+        kind = self.rng.choice(["text", "unicode", "oem", "big", "picture", "registered", "unterminated", "empty"])
+        args = {"text": [self.words()], "unicode": [self.words() + " Ωπ 日本 €"], "oem": [self.words()],
+                "big": [str(self.rng.choice([1, 30000, 65536, 1 << 20]))], "picture": [],
+                "registered": ["Verbanor Soak", self.words()], "unterminated": [self.words()], "empty": []}[kind]
+        subprocess.run(["wine", CLIPPUT, kind] + args, env=h.wine_env(), stdin=subprocess.DEVNULL,
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=60)
+        return "clip %s %s" % (kind, " ".join(a[:20] for a in args))
+
+    # The answers to whatever box the program shows.
+    def answer(self, b):
+        r = self.rng.random()
+        if b.caption in (OPEN_CAPTION, SAVE_CAPTION):
+            at_top = unesc(h.wdrive("childtext", b.hwnd, PATH_LABEL)[0]).lower() == h.winpath(self.box).lower()
+            if r < 0.5:
+                names = ["a.txt", "b.txt", "uj.txt", "sub", "sub\\c.txt", "*.txt", "nincs.txt", "ék ő.txt", ""]
+                name = self.rng.choice(names + ([] if at_top else [".."]))
+                name_box = h.wdrive("child", b.hwnd, NAME_BOX)[0]
+                h.wdrive("keys", name_box, "0x24")
+                h.wdrive("keys", name_box, "0x10+0x23")  # Home, Shift+End: the old name goes
+                if name:
+                    self.type(name_box, name)
+                h.wdrive("keys", name_box, "0x0D")
+                return "dialog %r + Enter" % name
+            if r < 0.7:
+                items = [i for i in h.wdrive("listitems", b.hwnd, DIR_LIST) if not (at_top and i == "[..]")]
+                if items:
+                    i = self.rng.randrange(len(items))
+                    h.wdrive("lbdblclk", b.hwnd, DIR_LIST, h.wdrive("listitems", b.hwnd, DIR_LIST).index(items[i]))
+                    return "dialog double-click %r" % items[i]
+            if r < 0.85:
+                h.wdrive("keys", b.hwnd, "0x1B")
+                return "dialog Esc"
+            h.wdrive("click", b.hwnd, IDCANCEL)
+            return "dialog Cancel"
+        if self.name == "lexibar" and b.hwnd == self.prog.hwnd:
+            return None
+        buttons = sorted(b.buttons)
+        if buttons and r < 0.7:
+            bid = self.rng.choice(buttons)
+            h.wdrive("click", b.hwnd, bid)
+            return "box %r: %s" % (b.caption, b.buttons[bid])
+        h.wdrive("keys", b.hwnd, "0x1B" if r < 0.85 else "0x0D")
+        return "box %r: %s" % (b.caption, "Esc" if r < 0.85 else "Enter")
+
+    # What people do, weighted.
+    def vorira_actions(self):
+        r = self.rng
+        return [
+            (25, lambda: self.type(self.edit, self.words())),
+            (6, lambda: self.press(["Return"] * r.randint(1, 2))),
+            (4, lambda: self.type(self.edit, "".join(r.choice(WORDS) for _ in range(60)))),
+            (18, lambda: self.press([r.choice(["F1", "F2", "F3", "Escape", "ctrl+a", "ctrl+a", "ctrl+z", "ctrl+c",
+                                               "ctrl+x", "ctrl+v", "shift+Home", "Home", "ctrl+End", "BackSpace",
+                                               "shift+Up"])])),
+            (10, self.voices),
+            (3, self.paste),
+            (4, lambda: self.press(r.choice([["ctrl+n"], ["alt+f", "j"]]))),
+            (5, lambda: self.press(r.choice([["ctrl+o"], ["alt+f", "n"]]))),
+            (5, lambda: self.press(r.choice([["ctrl+s"], ["alt+f", "m"]]))),
+            (4, lambda: self.press(["alt+f", "s"])),
+            (1, lambda: self.press(["alt+s", "n"])),
+            (2, self.close),
+            (1, lambda: self.press(["alt+f", "k"], closing=True)),
+        ]
+
+    def dalnoka_actions(self):
+        r = self.rng
+        return [
+            (35, lambda: "; ".join(self.clip() for _ in range(r.randint(1, 5)))),
+            (10, self.click_head),
+            (8, lambda: self.press(r.choice([["ctrl+m"], ["ctrl+v"], ["alt+b", "o"], ["alt+b", "v"]]))),
+            (8, lambda: self.press([r.choice(["alt+m", "alt+l"])])),
+            (8, self.voices),
+            (1, lambda: self.press(["alt+s", r.choice(["v", "n"])])),
+            (2, self.close),
+        ]
+
+    def click_head(self):
+        wid = h.x_window(self.title)
+        button = self.rng.choice(["1", "1", "1", "3"])
+        subprocess.run(["xdotool", "mousemove", "--window", wid, str(self.rng.randint(5, 120)),
+                        str(self.rng.randint(5, 80)), "click", button], stderr=subprocess.DEVNULL, timeout=10)
+        if button == "3":
+            time.sleep(0.3)
+            self.key("Escape")
+        return "click head %s" % button
+
+    def lexibar_actions(self):
+        r = self.rng
+
+        def field(mnemonic, what):
+            text = r.choice([self.words(1, 1), self.words(1, 1), self.words(2, 3), "x" * r.choice([60, 250, 300]),
+                             "", "a\x01b", "ő\tő"])
+            self.key(mnemonic, "Home", "shift+End")
+            if text:
+                self.type(self.prog.hwnd, text)
+            return "%s %r" % (what, text[:30])
+        return [
+            (25, lambda: field("alt+s", "word")),
+            (15, lambda: field("alt+e", "pronunciation")),
+            (15, lambda: self.press(["alt+m"])),  # Modify
+            (10, lambda: self.press(["alt+t"])),  # Delete
+            (10, lambda: self.press(["alt+b"])),  # Say
+            (2, lambda: self.press([r.choice(["Escape", "alt+k"])], closing=True)),
+            (1, self.close),
+        ]
+
+    def run(self, seconds):
+        self.start()
+        table = getattr(self, self.name + "_actions")()
+        weights = [w for w, _ in table]
+        deadline = time.time() + seconds
+        mine = []
+        while time.time() < deadline:
+            self.step += 1
+            action = None
+            if mine:
+                action = self.answer(mine[self.rng.randrange(len(mine))])
+            if action is None:
+                action = self.rng.choices(table, weights)[0][1]()
+            self.history.append("%d %s" % (self.step, action))
+            self.counts["actions"] += 1
+            time.sleep(0.2)
+            mine = self.check()
+        self.finish()
+        for d in (self.root, self.logs):
+            shutil.rmtree(d, ignore_errors=True)
+
+
+def main():
+    ap = argparse.ArgumentParser(description=__doc__.split("\n")[0])
+    ap.add_argument("--seconds", type=float, default=60)
+    ap.add_argument("--seed", type=int, default=None)
+    ap.add_argument("--program", choices=["vorira", "dalnoka", "lexibar", "all"], default="all")
+    # The place for the engine's fault switches: an INI handed to the runtime as is.
+    ap.add_argument("--engine-ini", default=None, help="engine configuration (SPEECHRT_CONFIG) for every run")
+    a = ap.parse_args()
+    seed = a.seed if a.seed is not None else random.SystemRandom().randrange(1, 10 ** 6)
+    ini = open(a.engine_ini, encoding="utf-8").read() if a.engine_ini else None
+    totals = {"actions": 0, "crashes": 0, "leaked": 0, "lost": 0}
+    failed = []
+    for name in (["vorira", "dalnoka", "lexibar"] if a.program == "all" else [a.program]):
+        print("soak %s seed %d for %g s" % (name, seed, a.seconds), flush=True)
+        s = Soak(name, seed, ini)
+        s.run(a.seconds)
+        for k in totals:
+            totals[k] += s.counts[k]
+        failed += s.failed
+    print("actions %d, crashes %d, leaked refs %d, handle growth n/a, data lost %d, seeds failed: %s"
+          % (totals["actions"], totals["crashes"], totals["leaked"], totals["lost"], " ".join(failed) or "none"))
+    return 1 if failed else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
