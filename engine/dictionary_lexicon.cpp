@@ -11,6 +11,7 @@
 #include <new>
 
 #include "dictionary.h"
+#include "faults.h"
 #include "journal.h"
 
 namespace {
@@ -122,6 +123,8 @@ HRESULT LexiconCall(VOICECHARSET charset, const char *word, const std::shared_pt
 
 HRESULT LexiconFace::Add(VOICECHARSET charset, const char *word, const char *pronunciation,
                          VOICEPARTOFSPEECH partOfSpeech, PVOID, DWORD) {
+    if (HRESULT injected = InjectFault(kFaultLexiconAdd))
+        return injected;
     std::shared_ptr<UserDictionary> dictionary = Dictionary();
     HRESULT hr = LexiconCall(charset, word, dictionary);
     if (SUCCEEDED(hr) && !pronunciation)
@@ -145,6 +148,8 @@ HRESULT LexiconFace::Add(VOICECHARSET charset, const char *word, const char *pro
 
 HRESULT LexiconFace::Get(VOICECHARSET charset, const char *word, WORD sense, char *pronunciation, DWORD size,
                          DWORD *needed, VOICEPARTOFSPEECH *partOfSpeech, PVOID, DWORD, DWORD *engineInfoNeeded) {
+    if (HRESULT injected = InjectFault(kFaultLexiconGet))
+        return injected;
     std::shared_ptr<UserDictionary> dictionary = Dictionary();
     HRESULT hr = LexiconCall(charset, word, dictionary);
     std::string found;
@@ -181,6 +186,8 @@ HRESULT LexiconFace::Get(VOICECHARSET charset, const char *word, WORD sense, cha
 }
 
 HRESULT LexiconFace::Remove(const char *word, WORD sense) {
+    if (HRESULT injected = InjectFault(kFaultLexiconRemove))
+        return injected;
     std::shared_ptr<UserDictionary> dictionary = Dictionary();
     HRESULT hr = LexiconCall(CHARSET_TEXT, word, dictionary);
     if (SUCCEEDED(hr)) {

@@ -15,6 +15,7 @@
 
 #include "backend.h"
 #include "dictionary_lexicon.h"
+#include "faults.h"
 #include "journal.h"
 #include "server.h"
 
@@ -177,6 +178,8 @@ private:
 };
 
 HRESULT Engine::TextData(VOICECHARSET charset, DWORD flags, SDATA text, PVOID, IID) {
+    if (HRESULT injected = InjectFault(kFaultTextData))
+        return injected;
     JournalLine line("Central.TextData");
     line.Num("id", id_).Text("mode", ModeName()).Num("charset", charset).Num("flags", flags);
     if (!text.pData && text.dwSize) {
@@ -227,6 +230,8 @@ HRESULT Engine::AudioResume() {
 }
 
 HRESULT Engine::AudioReset() {
+    if (HRESULT injected = InjectFault(kFaultAudioReset))
+        return injected;
     Lock hold(lock_);
     unsigned long dropped = static_cast<unsigned long>(queue_.size());
     queue_.clear();
@@ -237,6 +242,8 @@ HRESULT Engine::AudioReset() {
 }
 
 HRESULT Engine::AboutDlg(HWND owner, const char *title) {
+    if (HRESULT injected = InjectFault(kFaultAboutDlg))
+        return injected;
     // Held in place: nothing here may throw out of the call.
     char text[512];
     snprintf(text, sizeof text, "%s%.*s",

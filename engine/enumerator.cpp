@@ -9,6 +9,7 @@
 #include <string.h>
 
 #include "engine.h"
+#include "faults.h"
 #include "journal.h"
 #include "server.h"
 #include "voices.h"
@@ -54,6 +55,11 @@ public:
 
     // ITTSEnumA
     HRESULT STDMETHODCALLTYPE Next(ULONG celt, PTTSMODEINFOA modes, ULONG *fetched) override {
+        if (HRESULT injected = InjectFault(kFaultEnumNext)) {
+            if (fetched)
+                *fetched = 0;
+            return injected;
+        }
         JournalLine line("Enum.Next");
         line.Num("id", id_).Num("celt", celt);
         ULONG count = 0;
@@ -112,6 +118,8 @@ public:
         HRESULT hr = TTSERR_INVALIDMODE;
         if (central)
             *central = NULL;
+        if (HRESULT injected = InjectFault(kFaultEnumSelect))
+            return injected;
         const VoiceMode *mode = NULL;
         for (const VoiceMode &m : voices_->modes) {
             if (IsEqualGUID(m.info.gModeID, modeId)) {
@@ -134,6 +142,8 @@ public:
 
     // ITTSFindA
     HRESULT STDMETHODCALLTYPE Find(PTTSMODEINFOA wanted, PTTSMODEINFORANK, PTTSMODEINFOA found) override {
+        if (HRESULT injected = InjectFault(kFaultEnumFind))
+            return injected;
         JournalLine line("Enum.Find");
         line.Num("id", id_);
         HRESULT hr = TTSERR_INVALIDMODE;
@@ -179,6 +189,9 @@ HRESULT CreateEnumerator(REFIID iid, void **out) {
     } catch (const std::bad_alloc &) {
         return E_OUTOFMEMORY;
     }
+    InstallFaults(voices->faults);
+    if (HRESULT injected = InjectFault(kFaultEnumCreate))
+        return injected;
     Enumerator *e = new (std::nothrow) Enumerator(voices, 0);
     if (!e)
         return E_OUTOFMEMORY;

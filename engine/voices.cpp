@@ -178,7 +178,7 @@ VoiceSet ParseVoiceConfig(const std::string &utf8) {
     VoiceSet set;
     set.msPerByte = kDefaultMsPerByte;
     set.readError = 0;
-    enum { kOther, kEngine, kMode } section = kOther;
+    enum { kOther, kEngine, kMode, kFaults } section = kOther;
 
     size_t pos = 0;
     if (utf8.compare(0, 3, "\xEF\xBB\xBF") == 0)
@@ -200,6 +200,8 @@ VoiceSet ParseVoiceConfig(const std::string &utf8) {
                 VoiceMode mode = BaseMode(kConfigModeBase, set.modes.size());
                 CopyField(mode.info.szModeName, "Verbanor " + std::to_string(set.modes.size()));
                 set.modes.push_back(mode);
+            } else if (SameWord(name, "faults")) {
+                section = kFaults;
             } else {
                 section = kOther;
             }
@@ -217,6 +219,8 @@ VoiceSet ParseVoiceConfig(const std::string &utf8) {
             ApplyModeKey(set.modes.back(), key, value);
         } else if (section == kEngine && SameWord(key, "MsPerByte")) {
             set.msPerByte = Number(value);
+        } else if (section == kFaults) {
+            ParseFaultLine(key, value, &set.faults);
         }
     }
     for (VoiceMode &mode : set.modes) {

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "faults.h"
 #include "sapi4.h"
 
 struct VoiceMode {
@@ -19,6 +20,7 @@ struct VoiceSet {
     unsigned long msPerByte;  // how long the timing backend "speaks" each byte
     std::string source;       // the configuration file, empty for the built-in set
     unsigned long readError;  // Win32 error when the file could not be read, else 0
+    FaultTable faults;        // the [faults] section's switches
 };
 
 const unsigned long kDefaultMsPerByte = 40;

@@ -35,6 +35,15 @@ ModeName=Szótár nélküli hang
 NoDictionary=1
 """
 
+STORE_FAILS_SECOND_TIME = """
+[mode0]
+Maker=Kelvanit
+Product=Verbanor 4 TTS
+ModeName=Verbanor Anna
+[faults]
+Lexicon.Add = hr=0x80040804 nth=2
+"""
+
 
 def cp(s):
     return s.encode("cp1250")
@@ -148,6 +157,24 @@ class ModifyDeleteSay(LexibarTest):
         self.assertEqual(self.focus_id(), PRON)
         self.assertEqual(self.stored(), HEADER + "kutya\tkutyus\n")
         self.assertEqual(self.prog.journal.calls("Lexicon.Remove"), [])
+
+    def test_a_store_that_fails_half_way_is_explained_and_the_word_put_back(self):
+        # The first Add goes in, the old senses go, then the disk is "full".
+        self.store(("kutya", "kutyus"))
+        self.start(config=STORE_FAILS_SECOND_TIME)
+        h.wdrive("type", self.word, "kutya")
+        h.wait_for(lambda: self.text(self.pron) == "kutyus", what="the stored pronunciation")
+        self.keys(VK_TAB)
+        h.wdrive("type", self.pron, "kutyuli")
+        self.keys(VK_ALT, ord("M"))
+        box = self.prog.wait_box("Hiba")
+        self.assertEqual(box.text, "Nem tudom hozzávenni a szót a szótárhoz. \\nA lemezen nincs elég hely hogy "
+                         "szótárhoz hozzáadandó információ elmentéséhez.")
+        self.assertEqual([e["fields"]["call"] for e in self.prog.journal.calls("Fault.Injected")], ["2"])
+        self.assertEqual(self.stored(), HEADER + "kutya\tkutyus\n", "the word has what it had")
+        h.wdrive("click", box.hwnd, list(box.buttons)[0])
+        h.wait_for(lambda: self.prog.no_box("Hiba", settle=0.1), what="the box to close")
+        self.assertEqual(self.focus_id(), PRON)
 
     def test_delete_twice_removes_both_senses_then_explains(self):
         self.store(("tűz", "tüz"), ("tűz", "tűűz"))
