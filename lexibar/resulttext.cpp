@@ -2,8 +2,6 @@
 // code, appended under the dictionary dialog's failure messages.
 #include "resulttext.h"
 
-#include <stdio.h>
-
 const char *ResultText(HRESULT code)
 {
     // Whole 32-bit values: a success and a failure with the same low bits
@@ -76,6 +74,13 @@ const char *ResultText(HRESULT code)
 
 void ComposeFailureMessage(char (&out)[kMessageSize], const char *failure, HRESULT code)
 {
-    // The longest pair fits; snprintf cuts anything longer rather than overrun.
-    snprintf(out, sizeof out, "%s\n%s", failure, ResultText(code));
+    // The longest pair fits; anything longer is cut rather than overrun.
+    // Copied by hand: printf would bring its floating point formatting along.
+    const char *parts[] = {failure, "\n", ResultText(code)};
+    size_t n = 0;
+    for (const char *part : parts) {
+        for (; *part && n + 1 < sizeof out; ++part)
+            out[n++] = *part;
+    }
+    out[n] = '\0';
 }
