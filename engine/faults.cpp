@@ -15,7 +15,7 @@ const char *const kMethodNames[kFaultMethodCount] = {
 };
 
 struct FaultState {
-    FaultSpec spec;
+    FaultRule rule;
     unsigned long calls;
     unsigned long long draws; // the generator's state
 };
@@ -24,7 +24,7 @@ struct FaultState {
 SRWLOCK g_lock = SRWLOCK_INIT;
 FaultState g_states[kFaultMethodCount];
 
-bool SameSpec(const FaultSpec &a, const FaultSpec &b) {
+bool SameRule(const FaultRule &a, const FaultRule &b) {
     return a.set == b.set && a.hr == b.hr && a.nth == b.nth && a.times == b.times &&
            a.probability == b.probability && a.seed == b.seed && a.delayMs == b.delayMs;
 }
@@ -64,8 +64,8 @@ void ParseFaultLine(const std::string &key, const std::string &value, FaultTable
         ++method;
     if (method == kFaultMethodCount)
         return;
-    FaultSpec spec;
-    spec.set = true;
+    FaultRule rule;
+    rule.set = true;
     bool hrGiven = false;
     size_t pos = 0;
     while (pos < value.size()) {
@@ -80,38 +80,38 @@ void ParseFaultLine(const std::string &key, const std::string &value, FaultTable
         std::string name = word.substr(0, eq);
         const char *number = word.c_str() + eq + 1;
         if (!lstrcmpiA(name.c_str(), "hr")) {
-            spec.hr = static_cast<HRESULT>(strtoul(number, NULL, 0));
+            rule.hr = static_cast<HRESULT>(strtoul(number, NULL, 0));
             hrGiven = true;
         } else if (!lstrcmpiA(name.c_str(), "nth")) {
-            spec.nth = strtoul(number, NULL, 0);
+            rule.nth = strtoul(number, NULL, 0);
         } else if (!lstrcmpiA(name.c_str(), "times")) {
-            spec.times = strtoul(number, NULL, 0);
+            rule.times = strtoul(number, NULL, 0);
         } else if (!lstrcmpiA(name.c_str(), "p")) {
-            spec.probability = Probability(number);
+            rule.probability = Probability(number);
         } else if (!lstrcmpiA(name.c_str(), "seed")) {
-            spec.seed = strtoull(number, NULL, 0);
+            rule.seed = strtoull(number, NULL, 0);
         } else if (!lstrcmpiA(name.c_str(), "delay")) {
-            spec.delayMs = strtoul(number, NULL, 0);
+            rule.delayMs = strtoul(number, NULL, 0);
         }
     }
     // A switch that says nothing else fails; one with a delay only slows.
     if (!hrGiven)
-        spec.hr = spec.delayMs ? S_OK : E_FAIL;
+        rule.hr = rule.delayMs ? S_OK : E_FAIL;
     // Without nth every call is in range, however many.
-    if (spec.nth == 0)
-        spec.times = 0;
-    table->specs[method] = spec;
+    if (rule.nth == 0)
+        rule.times = 0;
+    table->rules[method] = rule;
 }
 
 void InstallFaults(const FaultTable &table) {
     AcquireSRWLockExclusive(&g_lock);
     for (int method = 0; method < kFaultMethodCount; ++method) {
         FaultState &state = g_states[method];
-        if (SameSpec(state.spec, table.specs[method]))
+        if (SameRule(state.rule, table.rules[method]))
             continue;
-        state.spec = table.specs[method];
+        state.rule = table.rules[method];
         state.calls = 0;
-        state.draws = FirstState(static_cast<FaultMethod>(method), state.spec.seed);
+        state.draws = FirstState(static_cast<FaultMethod>(method), state.rule.seed);
     }
     ReleaseSRWLockExclusive(&g_lock);
 }
@@ -119,15 +119,15 @@ void InstallFaults(const FaultTable &table) {
 HRESULT InjectFault(FaultMethod method) {
     AcquireSRWLockExclusive(&g_lock);
     FaultState &state = g_states[method];
-    FaultSpec spec = state.spec;
+    FaultRule rule = state.rule;
     unsigned long call = 0;
     bool hit = false;
-    if (spec.set) {
+    if (rule.set) {
         call = ++state.calls;
-        hit = call >= spec.nth && (spec.times == 0 || call - spec.nth < spec.times);
+        hit = call >= rule.nth && (rule.times == 0 || call - rule.nth < rule.times);
         // Every call draws, hit or not, so the k-th call always gets the k-th number.
-        if (spec.probability < 1)
-            hit = (NextDraw(&state.draws) >> 11) * (1.0 / 9007199254740992.0) < spec.probability && hit;
+        if (rule.probability < 1)
+            hit = (NextDraw(&state.draws) >> 11) * (1.0 / 9007199254740992.0) < rule.probability && hit;
     }
     ReleaseSRWLockExclusive(&g_lock);
     if (!hit)
@@ -135,9 +135,9 @@ HRESULT InjectFault(FaultMethod method) {
     JournalLine("Fault.Injected")
         .Word("method", kMethodNames[method])
         .Num("call", call)
-        .Num("delay", spec.delayMs)
-        .Write(spec.hr);
-    if (spec.delayMs)
-        Sleep(spec.delayMs);
-    return spec.hr;
+        .Num("delay", rule.delayMs)
+        .Write(rule.hr);
+    if (rule.delayMs)
+        Sleep(rule.delayMs);
+    return rule.hr;
 }

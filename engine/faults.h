@@ -23,7 +23,7 @@ enum FaultMethod {
     kFaultMethodCount
 };
 
-struct FaultSpec {
+struct FaultRule {
     bool set = false;
     HRESULT hr = S_OK;              // returned instead of doing the call; S_OK: only the delay
     unsigned long nth = 0;          // the first call it hits, counted from 1; 0: from the first
@@ -34,7 +34,7 @@ struct FaultSpec {
 };
 
 struct FaultTable {
-    FaultSpec specs[kFaultMethodCount];
+    FaultRule rules[kFaultMethodCount];
 };
 
 // One line of the [faults] section; a key that names no method is ignored.
