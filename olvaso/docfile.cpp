@@ -3,7 +3,6 @@
 #include "docfile.h"
 #include "pathspec.h"
 
-#include <stdio.h>
 #include <string.h>
 
 namespace {
@@ -39,8 +38,14 @@ HANDLE CreateOwnFile(const char *folder, const char *suffix, DWORD access, char 
 {
     DWORD seed = GetTickCount() ^ (GetCurrentProcessId() << 12);
     for (DWORD i = 0; i < 32; ++i) {
-        char own[32];
-        snprintf(own, sizeof own, "~vor%04lx.%s", (unsigned long)((seed + i * 0x9E37) & 0xFFFF), suffix);
+        // "~vorXXXX." and the suffix, by hand: printf would bring the C
+        // runtime's floating-point formatting into the program.
+        char own[32] = "~vor";
+        DWORD number = (seed + i * 0x9E37) & 0xFFFF;
+        for (int digit = 0; digit < 4; ++digit)
+            own[4 + digit] = "0123456789abcdef"[(number >> (12 - 4 * digit)) & 0xF];
+        own[8] = '.';
+        lstrcpynA(own + 9, suffix, (int)sizeof own - 9);
         if (!JoinPath(made, "", folder) || !AppendPath(made, own))
             return INVALID_HANDLE_VALUE;
         HANDLE file = CreateFileA(made, access, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
