@@ -34,7 +34,8 @@ verbanor_lock "$VERBANOR_LOCKS/.setup.lock" "another set-up of $VERBANOR_BUILD i
 packages=(g++-mingw-w64-i686 mingw-w64-i686-dev binutils-mingw-w64-i686
           g++-mingw-w64-x86-64 mingw-w64-x86-64-dev binutils-mingw-w64-x86-64 cmake make wine wine32:i386 wine64
           xvfb xauth xdotool xclip x11-utils imagemagick locales fonts-wine googletest python3
-          speech-dispatcher speech-dispatcher-espeak-ng espeak-ng pulseaudio-utils sox)
+          speech-dispatcher speech-dispatcher-espeak-ng espeak-ng pulseaudio-utils sox
+          desktop-file-utils libglib2.0-bin)
 # Real speech needs an audio server. A desktop running PipeWire's PulseAudio
 # service has one, and a second PulseAudio installed beside it could be
 # started by the session in its place.
