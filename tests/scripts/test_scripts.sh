@@ -140,6 +140,9 @@ if command -v pulseaudio >/dev/null && command -v speech-dispatcher >/dev/null; 
     check "the tests' speech server keeps its state out of the home" test -z "$(ls -A "$scratch/home")"
 fi
 
+# shellcheck source=tests/scripts/desktop_cases.sh
+. "$here/desktop_cases.sh"
+
 if [ "$failures" -gt 0 ]; then
     for f in "$scratch"/*.log; do echo "== $f"; cat "$f"; done
     exit 1
