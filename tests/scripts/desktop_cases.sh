@@ -4,6 +4,18 @@
 # desktop speech-dispatcher (a recording stand-in on a Unix socket), and
 # with only a dead socket there through a private server.
 
+# True when an SSIP command sent to the bridge on PORT (by COMMAND..., e.g.
+# as another user) gets the server's answer.
+bridge_answers() { # bridge_answers PORT [COMMAND...]
+    local port=$1
+    shift
+    [[ "$("$@" /usr/bin/python3 -c 'import socket, sys
+s = socket.create_connection(("127.0.0.1", int(sys.argv[1])), timeout=5)
+s.sendall(b"SET SELF CLIENT_NAME verbanor:test:probe\r\n")
+try: print(s.recv(100).decode())
+except OSError: pass' "$port" 2>/dev/null)" == 2* ]]
+}
+
 desktop_cases() {
     local dhome=$scratch/desktop-home xdg=$scratch/xdg rec=$scratch/desktop-speech.rec
     local apps=$scratch/desktop-home/.local/share/applications sock text=$scratch/felolvasando.txt
@@ -48,6 +60,18 @@ desktop_cases() {
     stop_prefix "$build/wineprefix"
     for _ in $(seq 40); do pgrep -f "speechd-bridge.py $sock" >/dev/null || break; sleep 0.25; done
     check "the bridge ends with run.sh" eval '! pgrep -f "speechd-bridge.py $sock" >/dev/null'
+    # Any local user can reach the bridge's port: only its own may speak.
+    if [ "$(id -u)" = 0 ] && [ -x /usr/bin/python3 ]; then
+        local owner port
+        sleep 60 &
+        owner=$!
+        port=$(python3 "$root/scripts/speechd-bridge.py" "$sock" --owner "$owner")
+        port=${port##*:}
+        check "the bridge serves its own user" bridge_answers "$port"
+        check "the bridge refuses another user" \
+            eval '! bridge_answers "$port" setpriv --reuid=65534 --regid=65534 --clear-groups'
+        kill "$owner"
+    fi
     kill "$fake"
     wait "$fake" 2>/dev/null
 
