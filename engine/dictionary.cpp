@@ -889,8 +889,10 @@ HRESULT Save(Store &store, const Snapshot &base, const std::string &word, const 
         while (!err && done < text.size()) {
             DWORD wrote = 0;
             DWORD chunk = static_cast<DWORD>(std::min<size_t>(text.size() - done, 1u << 20));
-            if (!WriteFile(file.Get(), text.data() + done, chunk, &wrote, NULL) || wrote == 0)
+            if (!WriteFile(file.Get(), text.data() + done, chunk, &wrote, NULL))
                 err = GetLastError();
+            else if (wrote < chunk)
+                err = ERROR_DISK_FULL; // a file on disk takes less only when there is no room for more
             done += wrote;
         }
         if (!err && store.stepHook && !store.stepHook("written"))
