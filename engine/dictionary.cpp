@@ -877,6 +877,11 @@ std::shared_ptr<const Snapshot> ForWriting(Store &store) {
 
 HRESULT Save(Store &store, const Snapshot &base, const std::string &word, const std::vector<std::string> &senses,
              Snapshot::Stamp *stamp) {
+    // A dictionary its owner made read-only stays as it is: Windows refuses
+    // to rename over it, and Wine would not.
+    DWORD attributes = GetFileAttributesA(store.path.c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY))
+        return E_ACCESSDENIED;
     std::string text = FormatWith(base.entries, base.kept, &word, &senses);
     CreateParentDirectories(store.path);
     DWORD err = 0;

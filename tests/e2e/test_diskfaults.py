@@ -182,6 +182,7 @@ def entries(n):
 
 class Lexibar(lex.LexibarTest):
     def modify(self, word, pronunciation):
+        h.wdrive("settext", self.word, "")
         h.wdrive("type", self.word, word)
         h.wait_for(lambda: self.sizing_gets() and self.sizing_gets()[-1]["fields"]["word"] == lex.cp(word),
                    what="the word looked up")
@@ -226,6 +227,16 @@ class Lexibar(lex.LexibarTest):
         self.delete("kutya")
         self.failure(DELETE_FAILED + "Az attribútum csak olvasható.")
         self.assert_kept(before)
+
+    def test_a_read_only_dictionary_stays_as_it_is(self):
+        self.store(("kutya", "kutyus"))
+        os.chmod(self.dict_path, 0o444)
+        before = self.stored()
+        self.start()
+        self.modify("cica", "cicus")
+        self.failure(ADD_FAILED + "Az attribútum csak olvasható.")
+        self.assert_kept(before)
+        self.assertEqual(oct(os.stat(self.dict_path).st_mode & 0o777), oct(0o444))
 
     def test_a_dictionary_held_by_another_program_is_explained(self):
         self.store(("kutya", "kutyus"))
