@@ -877,6 +877,11 @@ std::shared_ptr<const Snapshot> ForWriting(Store &store) {
 
 HRESULT Save(Store &store, const Snapshot &base, const std::string &word, const std::vector<std::string> &senses,
              Snapshot::Stamp *stamp) {
+    // A dictionary its owner made read-only stays as it is: Windows refuses
+    // to rename over it, and Wine would not.
+    DWORD attributes = GetFileAttributesA(store.path.c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY))
+        return E_ACCESSDENIED;
     std::string text = FormatWith(base.entries, base.kept, &word, &senses);
     CreateParentDirectories(store.path);
     DWORD err = 0;
@@ -889,8 +894,10 @@ HRESULT Save(Store &store, const Snapshot &base, const std::string &word, const 
         while (!err && done < text.size()) {
             DWORD wrote = 0;
             DWORD chunk = static_cast<DWORD>(std::min<size_t>(text.size() - done, 1u << 20));
-            if (!WriteFile(file.Get(), text.data() + done, chunk, &wrote, NULL) || wrote == 0)
+            if (!WriteFile(file.Get(), text.data() + done, chunk, &wrote, NULL))
                 err = GetLastError();
+            else if (wrote < chunk)
+                err = ERROR_DISK_FULL; // a file on disk takes less only when there is no room for more
             done += wrote;
         }
         if (!err && store.stepHook && !store.stepHook("written"))

@@ -65,6 +65,8 @@ const char *ResultText(HRESULT code)
         return "Az attribútum csak olvasható.";
     case 0x8007000E: // E_OUTOFMEMORY
         return "Nincs elég memória.";
+    case 0x80070020: // HRESULT_FROM_WIN32(ERROR_SHARING_VIOLATION)
+        return "A fájlt egy másik program használja.";
     case 0x80070057: // E_INVALIDARG
         return "Érvénytelen argumentum megadva a függvényhívásban.";
     default:

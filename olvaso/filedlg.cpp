@@ -51,14 +51,14 @@ void CopyBounded(char *out, size_t capacity, const char *in)
     out[n] = '\0';
 }
 
-bool CanOpenForReading(const char *path)
+// Whether a file of that name is there, readable now or not: one that
+// another program holds open, or that may not be read, is still chosen, so
+// that the load names it in its message instead of a bare beep, and a save
+// asks before it is replaced.
+bool FileIsThere(const char *path)
 {
-    HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
-                              nullptr);
-    if (file == INVALID_HANDLE_VALUE)
-        return false;
-    CloseHandle(file);
-    return true;
+    DWORD attributes = GetFileAttributesA(path);
+    return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
 // Lists `path` (a directory part and a pattern) into the list box and the
@@ -152,8 +152,8 @@ void OnOk(HWND dialog)
         return;
     }
     if (s.mode == kOpenMode) {
-        if (!CanOpenForReading(path)) {
-            if (!AddDefaultExtension(path, s.DefaultExtension, true) || !CanOpenForReading(path)) {
+        if (!FileIsThere(path)) {
+            if (!AddDefaultExtension(path, s.DefaultExtension, true) || !FileIsThere(path)) {
                 MessageBeep(0);
                 return;
             }
@@ -163,7 +163,7 @@ void OnOk(HWND dialog)
             MessageBeep(0);
             return;
         }
-        s.ChosenFileExists = CanOpenForReading(path) ? 1 : 0;
+        s.ChosenFileExists = FileIsThere(path) ? 1 : 0;
     }
     strcpy(s.PathSpec, path);
     EndDialog(dialog, 1);

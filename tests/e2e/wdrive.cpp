@@ -28,6 +28,8 @@
 //   lbselect HWND ID INDEX       select a list box item and notify the dialog (LBN_SELCHANGE)
 //   lbdblclk HWND ID INDEX       select a list box item and notify a double-click (LBN_DBLCLK)
 //   enabled HWND ID              1 when the dialog's control is enabled, else 0
+//   hold PATH                    open PATH with no sharing, print "held" and keep it
+//                                open until standard input ends (another program's lock)
 //   focus HWND                   the keyboard focus in HWND's thread: its hwnd and control id
 //                                (Wine would re-quote a Unix argv); prints its pid
 #include <windows.h>
@@ -357,6 +359,18 @@ int main(int argc, char **argv)
         if (!GetGUIThreadInfo(GetWindowThreadProcessId(ParseHwnd(argv[2]), nullptr), &gui))
             return 1;
         printf("0x%lx %d\n", (unsigned long)(uintptr_t)gui.hwndFocus, gui.hwndFocus ? GetDlgCtrlID(gui.hwndFocus) : 0);
+    } else if (cmd == "hold" && argc >= 3) {
+        HANDLE file = CreateFileA(argv[2], GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (file == INVALID_HANDLE_VALUE) {
+            printf("error %lu\n", GetLastError());
+            return 1;
+        }
+        printf("held\n");
+        fflush(stdout);
+        while (getchar() != EOF) {
+        }
+        CloseHandle(file);
     } else if (cmd == "enabled" && argc >= 4) {
         HWND c = GetDlgItem(ParseHwnd(argv[2]), atoi(argv[3]));
         if (!c)

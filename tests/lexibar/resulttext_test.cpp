@@ -48,6 +48,7 @@ const Row kRows[] = {
     {0x80040809UL, u8"Érvénytelen szótár."},
     {0x80070005UL, u8"Az attribútum csak olvasható."},
     {0x8007000EUL, u8"Nincs elég memória."},
+    {0x80070020UL, u8"A fájlt egy másik program használja."},
     {0x80070057UL, u8"Érvénytelen argumentum megadva a függvényhívásban."},
 };
 
@@ -64,7 +65,7 @@ std::string Cp1250(const char *utf8)
 
 TEST(ResultText, EveryRowGivesItsTextExactly)
 {
-    ASSERT_EQ(30u, sizeof kRows / sizeof kRows[0]);
+    ASSERT_EQ(31u, sizeof kRows / sizeof kRows[0]);
     for (const Row &row : kRows)
         EXPECT_EQ(Cp1250(row.utf8), ResultText(static_cast<HRESULT>(row.code))) << std::hex << row.code;
 }
