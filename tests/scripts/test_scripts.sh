@@ -140,6 +140,25 @@ if command -v pulseaudio >/dev/null && command -v speech-dispatcher >/dev/null; 
     check "the tests' speech server keeps its state out of the home" test -z "$(ls -A "$scratch/home")"
 fi
 
+# 7. The engine tests built under the accented folder load the runtime by its
+# path there (which goes through the exec charset, CP1250, unless kept UTF-8)
+# and register it under that path, accents intact. Only those tests are
+# built, unoptimised, and run in the scratch build's stopped prefix.
+accented_engine_tests() {
+    local dir=$scratch/Letöltések/engine-build
+    env -u CMAKE_GENERATOR cmake -G "Unix Makefiles" -S "$root" -B "$dir" -DCMAKE_BUILD_TYPE= \
+        -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-$arch.cmake" >"$scratch/accented.log" 2>&1 \
+        && env -u CMAKE_GENERATOR cmake --build "$dir" -j "$(nproc)" --target engine_tests >>"$scratch/accented.log" 2>&1 \
+        || { check "the engine tests build under a folder with accented letters" false; return; }
+    check "the engine tests under a folder with accented letters load and register the runtime" \
+        env WINEPREFIX="$build/wineprefix" timeout 120 "$built/wine-bin/wine" "$dir/tests/engine/engine_tests.exe" \
+        --gtest_filter='ServerTest.RegistersBothClassesAsApartmentInprocServers' >>"$scratch/accented.log" 2>&1
+    stop_prefix "$build/wineprefix"
+    check "the runtime from there is registered under its true path" \
+        test "$(registered "$build/wineprefix" | sort -u)" = "Z:${dir//\//\\}\\engine\\speechrt.dll"
+}
+accented_engine_tests
+
 if [ "$failures" -gt 0 ]; then
     for f in "$scratch"/*.log; do echo "== $f"; cat "$f"; done
     exit 1
