@@ -150,9 +150,11 @@ accented_engine_tests() {
         -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-$arch.cmake" >"$scratch/accented.log" 2>&1 \
         && env -u CMAKE_GENERATOR cmake --build "$dir" -j "$(nproc)" --target engine_tests >>"$scratch/accented.log" 2>&1 \
         || { check "the engine tests build under a folder with accented letters" false; return; }
-    check "the engine tests under a folder with accented letters load and register the runtime" \
-        env WINEPREFIX="$build/wineprefix" timeout 120 "$built/wine-bin/wine" "$dir/tests/engine/engine_tests.exe" \
-        --gtest_filter='ServerTest.RegistersBothClassesAsApartmentInprocServers' >>"$scratch/accented.log" 2>&1
+    registration_test() {
+        WINEPREFIX="$build/wineprefix" timeout 120 "$built/wine-bin/wine" "$dir/tests/engine/engine_tests.exe" \
+            --gtest_filter='ServerTest.RegistersBothClassesAsApartmentInprocServers' >>"$scratch/accented.log" 2>&1
+    }
+    check "the engine tests under a folder with accented letters load and register the runtime" registration_test
     stop_prefix "$build/wineprefix"
     check "the runtime from there is registered under its true path" \
         test "$(registered "$build/wineprefix" | sort -u)" = "Z:${dir//\//\\}\\engine\\speechrt.dll"
