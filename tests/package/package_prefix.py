@@ -46,6 +46,8 @@ class FreshPrefix(unittest.TestCase):
     def setUpClass(cls):
         shutil.rmtree(WORK, ignore_errors=True)
         os.makedirs(WORK)
+        # Also when the set-up fails half-way.
+        cls.addClassCleanup(cls.remove_prefix)
         with open(os.path.join(h.BUILD, "version.txt")) as f:
             version = f.read().strip()
         zip_path = package_zip(version)
@@ -63,9 +65,9 @@ class FreshPrefix(unittest.TestCase):
         for name in ("vorira", "dalnoka", "lexibar"):
             h.EXES[name] = os.path.join(folder, name + ".exe")
 
-    @classmethod
-    def tearDownClass(cls):
-        env = h.wine_env()
+    @staticmethod
+    def remove_prefix():
+        env = h.wine_env({"WINEPREFIX": PREFIX})
         subprocess.run(["wineserver", "-k"], env=env, stderr=subprocess.DEVNULL, timeout=60)
         subprocess.run(["wineserver", "-w"], env=env, stderr=subprocess.DEVNULL, timeout=60)
         shutil.rmtree(WORK, ignore_errors=True)
