@@ -140,24 +140,19 @@ if command -v pulseaudio >/dev/null && command -v speech-dispatcher >/dev/null; 
     check "the tests' speech server keeps its state out of the home" test -z "$(ls -A "$scratch/home")"
 fi
 
-# 7. The engine tests built under the accented folder load the runtime by its
-# path there (which goes through the exec charset, CP1250, unless kept UTF-8)
-# and register it under that path, accents intact. Only those tests are
-# built, unoptimised, and run in the scratch build's stopped prefix.
+# 7. The engine tests load the runtime by the Unix path the build gives them,
+# a string literal, and the compiler turns narrow literals into CP1250: under
+# a folder with accented letters the path must stay UTF-8 to name the DLL.
+# Only the one object that holds it is compiled (a whole engine-tests build
+# costs minutes); registering under such a path is checked above.
 accented_engine_tests() {
     local dir=$scratch/Letöltések/engine-build
     env -u CMAKE_GENERATOR cmake -G "Unix Makefiles" -S "$root" -B "$dir" -DCMAKE_BUILD_TYPE= \
         -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-$arch.cmake" >"$scratch/accented.log" 2>&1 \
-        && env -u CMAKE_GENERATOR cmake --build "$dir" -j "$(nproc)" --target engine_tests >>"$scratch/accented.log" 2>&1 \
-        || { check "the engine tests build under a folder with accented letters" false; return; }
-    registration_test() {
-        WINEPREFIX="$build/wineprefix" timeout 120 "$built/wine-bin/wine" "$dir/tests/engine/engine_tests.exe" \
-            --gtest_filter='ServerTest.RegistersBothClassesAsApartmentInprocServers' >>"$scratch/accented.log" 2>&1
-    }
-    check "the engine tests under a folder with accented letters load and register the runtime" registration_test
-    stop_prefix "$build/wineprefix"
-    check "the runtime from there is registered under its true path" \
-        test "$(registered "$build/wineprefix" | sort -u)" = "Z:${dir//\//\\}\\engine\\speechrt.dll"
+        && make -C "$dir/tests/engine" runtime.cpp.obj >>"$scratch/accented.log" 2>&1 \
+        || { check "the engine tests compile under a folder with accented letters" false; return; }
+    check "the engine tests name the runtime under a folder with accented letters by its true path" \
+        env LC_ALL=C grep -qaF "$dir/engine/speechrt.dll" "$dir/tests/engine/CMakeFiles/engine_tests.dir/runtime.cpp.obj"
 }
 accented_engine_tests
 
