@@ -124,77 +124,11 @@ if [ "$VERBANOR_ARCH" != i686 ]; then
 fi
 build_tree "$VERBANOR_BUILD" "$VERBANOR_ARCH"
 
-# Wine commands of the set-up get a time limit: a wedged one ends the set-up
-# with a message instead of hanging it (and CI) for good.
-wine_step() { # wine_step SECONDS WHAT COMMAND...
-    local limit=$1 what=$2
-    shift 2
-    if ! timeout -k 10 "$limit" "$@" </dev/null >/dev/null 2>&1; then
-        say "$what failed or took longer than $limit s"
-        return 1
-    fi
-}
-
-# The prefix's settings, written into its marker: a prefix made by an older
-# set-up is brought up to date rather than made again.
-if [ "${VERBANOR_TESTING:-0}" = 1 ]; then kind=test; else kind=interactive; fi
-settings="verbanor prefix 2 $kind"
-marker=$WINEPREFIX/.verbanor-ready
-creating=$WINEPREFIX/.verbanor-creating
-if [ -e "$WINEPREFIX" ] && [ ! -f "$marker" ]; then
-    if [ -f "$creating" ]; then
-        # Ours, but half made (interrupted or failed): that fails in odd ways
-        # later, so it starts again from nothing.
-        say "removing the half-made Wine prefix $WINEPREFIX"
-        timeout 30 wineserver -k 2>/dev/null || true
-        rm -rf "$WINEPREFIX"
-    else
-        say "$WINEPREFIX exists but was not made by this set-up; it is left alone."
-        say "Move it away, or choose another build folder (VERBANOR_BUILD=...)."
-        exit 1
-    fi
-fi
-if [ ! -e "$WINEPREFIX" ]; then
-    say "creating the Wine prefix $WINEPREFIX"
-    mkdir -p "$WINEPREFIX"
-    touch "$creating"
-    wine_step 600 "creating the Wine prefix" wineboot -i
-    wine_step 120 "waiting for the new prefix" wineserver -w
-    # This Wine does not find its own fonts; window frames need Marlett.
-    cp /usr/share/wine/fonts/*.ttf "$WINEPREFIX/drive_c/windows/Fonts/" 2>/dev/null || true
-    if [ "$kind" = test ]; then
-        # Folders of the tests' Windows profile stay in the prefix rather than
-        # lead into the person's home.
-        for link in "$WINEPREFIX"/drive_c/users/*/*; do
-            if [ -L "$link" ]; then rm -f "$link"; mkdir -p "$link"; fi
-        done
-    fi
-    touch "$marker"
-    rm -f "$creating"
-fi
-if [ "$(cat "$marker")" != "$settings" ]; then
-    # No menu entries or file types in the person's home, whoever runs Wine
-    # in this prefix.
-    wine_step 120 "turning off Wine's menu builder" \
-        wine reg add 'HKCU\Software\Wine\DllOverrides' /v winemenubuilder.exe /t REG_SZ /d '' /f
-    if [ "$kind" = test ]; then
-        # Wine draws the frames itself: no window manager needed, and closing
-        # a window does not cost two seconds.
-        wine_step 120 "setting up window frames" \
-            wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N /f
-    else
-        # A person's desktop manages the windows: frames, taskbar, Alt+Tab.
-        timeout -k 10 120 wine reg delete 'HKCU\Software\Wine\X11 Driver' /v Managed /f </dev/null >/dev/null 2>&1 || true
-    fi
-    wine_step 120 "waiting for the prefix" wineserver -w
-    printf '%s\n' "$settings" >"$marker"
-fi
+# shellcheck source=scripts/prefix.sh
+. "$here/prefix.sh"
+if [ "${VERBANOR_TESTING:-0}" = 1 ]; then kind="test"; else kind="interactive"; fi
+verbanor_make_prefix "$kind" || exit 1
 
 say "registering the stand-in speech runtime"
-# The Windows name is made here rather than by winepath, whose output is in
-# the ANSI code page and would not survive the way back into Wine's argv: a
-# checkout under a folder with accented letters would register a wrong path.
-dll=$VERBANOR_BUILD/engine/speechrt.dll
-dll_windows="Z:${dll//\//\\}"
-wine_step 300 "registering the speech runtime" wine regsvr32 /s "$dll_windows" || exit 1
+verbanor_register_runtime "$VERBANOR_BUILD/engine/speechrt.dll" || exit 1
 say "ready"

@@ -2,9 +2,10 @@
 # Builds the package into a scratch folder and checks what a user unpacks: the
 # names, the sizes, that the programs are stripped 32-bit programs carrying the
 # project's version without a UAC manifest, and the read-me's encoding.
-#   package_zip.sh SOURCE_FOLDER
+#   package_zip.sh SOURCE_FOLDER [KEEP]    a good zip is left in KEEP
 set -euo pipefail
 root=$1
+keep=${2:-}
 out=$(mktemp -d)
 trap 'rm -rf "$out"' EXIT
 failures=0
@@ -64,4 +65,7 @@ if [ -f "$readme" ]; then
 fi
 
 [ "$failures" = 0 ] || exit 1
+if [ -n "$keep" ]; then
+    rm -rf "$keep" && mkdir -p "$keep" && cp "$zip" "$keep/"
+fi
 echo "package_zip: ok"
