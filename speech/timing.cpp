@@ -5,8 +5,6 @@
 
 #include <windows.h>
 
-#include <stdio.h>
-
 namespace {
 
 enum TimingState { kUnread, kOff, kOn };
@@ -20,10 +18,13 @@ const unsigned long long kUnixEpochAsFileTime = 116444736000000000ULL;
 void Append(const FILETIME &ft, const char *what)
 {
     unsigned long long ticks = ((unsigned long long)ft.dwHighDateTime << 32 | ft.dwLowDateTime) - kUnixEpochAsFileTime;
-    char line[96];
-    int n = snprintf(line, sizeof line, "%lu.%06lu %lu %s\n", (unsigned long)(ticks / 10000000),
-                     (unsigned long)(ticks % 10000000 / 10), GetCurrentProcessId(), what);
-    if (n <= 0 || n >= (int)sizeof line)
+    // wsprintf, not the C library's printf: that would add its formatting
+    // code to every program. Its buffer limit is 1024 bytes; the marks are
+    // short literals.
+    char line[1024];
+    int n = wsprintfA(line, "%lu.%06lu %lu %.64s\n", (unsigned long)(ticks / 10000000),
+                      (unsigned long)(ticks % 10000000 / 10), GetCurrentProcessId(), what);
+    if (n <= 0)
         return;
     HANDLE file = CreateFileA(g_path, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                               nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
