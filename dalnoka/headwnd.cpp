@@ -5,6 +5,7 @@
 #include "clipboard.h"
 #include "head.h"
 #include "resource.h"
+#include "timing.h"
 
 HeadState g_head;
 
@@ -44,10 +45,13 @@ private:
 
 LRESULT OnCreate(HWND hwnd, const CREATESTRUCTA *cs)
 {
+    TimingMark("create");
     g_head.Instance = cs->hInstance;
     g_head.NextViewer = SetClipboardViewer(hwnd);
     g_head.HeadBitmap = LoadBitmapA(g_head.Instance, "Head");
+    TimingMark("window");
     CoInitialize(nullptr);
+    TimingMark("com");
     LoadSettings(g_head);
     g_head.SystemMenu = GetSystemMenu(hwnd, FALSE);
     HMENU bar = GetMenu(hwnd);
@@ -56,11 +60,13 @@ LRESULT OnCreate(HWND hwnd, const CREATESTRUCTA *cs)
     g_head.MenuList[0] = g_head.VoiceMenu;
     g_head.MenuList[1] = nullptr;
     TtsFillVoiceMenus(hwnd, g_head.MenuList, TTS_FIRST_VOICE_ID, TTS_MAKER, TTS_PRODUCT, &g_head.VoiceCount);
+    TimingMark("voices");
     ReworkSystemMenu(g_head.SystemMenu);
     TtsSelectVoice(hwnd, g_head.MenuList, TTS_FIRST_VOICE_ID, TTS_MAKER, TTS_PRODUCT, g_head.CurrentVoiceNum,
                    g_head.VoiceCount, &g_head.Engine);
     UpdateOptionChecks(g_head, hwnd);
     AboutConfigure(AboutSettings{CMD_ABOUT_MESSAGE, true, &g_head.Engine});
+    TimingMark("voice");
     return 0;
 }
 

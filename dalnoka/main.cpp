@@ -1,8 +1,10 @@
 // Dalnoka's program entry: the brushes, the head window and its message loop.
 #include "head.h"
+#include "timing.h"
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int showState)
 {
+    TimingMark("entry");
     g_head.TextBrush = CreateSolidBrush(RGB(255, 0, 0));
     g_head.NoTextBrush = CreateSolidBrush(RGB(0, 64, 128));
 
@@ -21,6 +23,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int showState)
                                   240, 80, nullptr, nullptr, instance, nullptr);
     ShowWindow(window, showState);
     UpdateWindow(window);
+    TimingMark("painted");
 
     HACCEL accelerators = LoadAcceleratorsA(instance, "SAY");
     MSG msg;

@@ -226,6 +226,36 @@ bool ApplyUserDictionary(const char *bytes, size_t size, bool tagged, std::strin
     }
 }
 
+namespace {
+
+// The shell is loaded only here, once, when the dictionary is first needed:
+// linked in, it and the libraries it brings would load with the runtime, and
+// so before every program's first paint. The folder does not move while the
+// process runs; a failure is tried again at the next need.
+char g_appData[MAX_PATH];
+INIT_ONCE g_appDataOnce = INIT_ONCE_STATIC_INIT;
+
+BOOL CALLBACK FindAppData(PINIT_ONCE, PVOID, PVOID *) {
+    typedef HRESULT(WINAPI * GetFolderPathFn)(HWND, int, HANDLE, DWORD, LPSTR);
+    HMODULE shell = LoadLibraryA("shell32.dll");
+    if (!shell)
+        return FALSE;
+    GetFolderPathFn getFolderPath =
+        reinterpret_cast<GetFolderPathFn>(reinterpret_cast<void *>(GetProcAddress(shell, "SHGetFolderPathA")));
+    bool found = getFolderPath && SUCCEEDED(getFolderPath(NULL, CSIDL_APPDATA, NULL, SHGFP_TYPE_CURRENT, g_appData));
+    FreeLibrary(shell);
+    return found;
+}
+
+bool AppDataFolder(char (&path)[MAX_PATH]) {
+    if (!InitOnceExecuteOnce(&g_appDataOnce, FindAppData, NULL, NULL))
+        return false;
+    lstrcpynA(path, g_appData, MAX_PATH);
+    return true;
+}
+
+} // namespace
+
 std::string UserDictionaryPath(bool *tooLong) {
     char path[MAX_PATH];
     DWORD len = GetEnvironmentVariableA(kDictionaryVariable, path, sizeof path);
@@ -234,7 +264,7 @@ std::string UserDictionaryPath(bool *tooLong) {
         return std::string(); // named, but unusable: never the user's own dictionary instead
     if (len > 0)
         return path;
-    if (FAILED(SHGetFolderPathA(NULL, CSIDL_APPDATA, NULL, SHGFP_TYPE_CURRENT, path)))
+    if (!AppDataFolder(path))
         return std::string(); // no place for it: every call answers LEXERR_INVALIDLEX
     return std::string(path) + "\\Kelvanit\\Verbanor 4 TTS\\dictionary.txt";
 }

@@ -2,6 +2,7 @@
 // message loop.
 #include "reader.h"
 #include "resource.h"
+#include "timing.h"
 
 ATOM RegisterReaderClass(HINSTANCE instance)
 {
@@ -27,6 +28,7 @@ HWND CreateReaderWindow(HINSTANCE instance, LPSTR commandLine)
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int showState)
 {
+    TimingMark("entry");
     if (!RegisterReaderClass(instance))
         return 1;
     HWND window = CreateReaderWindow(instance, commandLine);
@@ -34,6 +36,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int showSta
         return 1;
     ShowWindow(window, showState);
     UpdateWindow(window);
+    TimingMark("painted");
 
     HACCEL accelerators = LoadAcceleratorsA(instance, "Read");
     MSG msg;

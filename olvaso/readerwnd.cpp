@@ -3,6 +3,7 @@
 #include "reader.h"
 #include "about.h"
 #include "resource.h"
+#include "timing.h"
 
 ReaderState g_reader;
 
@@ -12,6 +13,7 @@ const char kEditOutOfSpace[] = "A szerkesztő doboz kifogyott az üres helyből.
 
 LRESULT OnCreate(HWND hwnd, const CREATESTRUCTA *cs)
 {
+    TimingMark("create");
     g_reader.instance = cs->hInstance;
     g_reader.window = hwnd;
     AboutConfigure(AboutSettings{CMD_ABOUT_MESSAGE, true, &g_reader.engine});
@@ -23,13 +25,17 @@ LRESULT OnCreate(HWND hwnd, const CREATESTRUCTA *cs)
     SendMessageA(g_reader.edit, EM_LIMITTEXT, EDIT_LIMIT, 0);
     LoadStartupFile((const char *)cs->lpCreateParams);
     UpdateTitle(hwnd, g_reader.documentName);
+    TimingMark("window");
     CoInitialize(nullptr);
+    TimingMark("com");
     g_reader.voicesMenu = GetSubMenu(GetMenu(hwnd), 3);
     g_reader.menuList[0] = g_reader.voicesMenu;
     g_reader.menuList[1] = nullptr;
     TtsFillVoiceMenus(hwnd, g_reader.menuList, TTS_FIRST_VOICE_ID, TTS_MAKER, TTS_PRODUCT, &g_reader.voiceCount);
+    TimingMark("voices");
     TtsSelectVoice(hwnd, g_reader.menuList, TTS_FIRST_VOICE_ID, TTS_MAKER, TTS_PRODUCT, g_reader.voiceIndex,
                    g_reader.voiceCount, &g_reader.engine);
+    TimingMark("voice");
     return 0;
 }
 

@@ -5,6 +5,8 @@ eSpeak NG and a PulseAudio null sink whose monitor is recorded.
 
   TextData -> first audible sample      (F3; time of the runtime's TextData line)
   AudioReset -> silence                 (Esc; time of its AudioReset line)
+    of which the runtime's part          (AudioReset -> its Speech.CutOff line,
+                                          written once CANCEL has gone out)
   first message after a cold start      (a fresh speech-dispatcher, no warm-up;
                                          and a fresh Vorira on a warm server)
   eSpeak NG alone                       (espeak-ng -v hu: to its first sample on
@@ -67,7 +69,7 @@ class Bench:
 
     def warm_runs(self):
         prog = self.vorira()
-        first, silence = [], []
+        first, silence, runtime = [], [], []
         try:
             h.wdrive("settext", prog.edit, " ".join([TEXT] * 3))
             for _ in range(self.runs):
@@ -81,6 +83,9 @@ class Bench:
                 time.sleep(0.8)
                 rec.stop()
                 reset = prog.journal.calls("Central.AudioReset")[-1]["time"]
+                cut = h.wait_for(lambda: [e for e in prog.journal.calls("Speech.CutOff") if e["time"] >= reset],
+                                 5, what="Speech.CutOff")[0]["time"]
+                runtime.append(cut - reset)
                 first.append(rec.first_sound(sent) - sent)
                 last = rec.last_sound(reset)
                 silence.append(last - reset if last else 0.0)
@@ -88,6 +93,7 @@ class Bench:
             prog.kill()
         self.results["TextData -> first sample"] = first
         self.results["AudioReset -> silence"] = silence
+        self.results["AudioReset -> CANCEL sent (the runtime's part)"] = runtime
 
     def cold_runs_(self):
         server_cold, program_cold = [], []

@@ -17,6 +17,8 @@ cleanup() {
     stop_virtual_display
 }
 trap cleanup EXIT
+# A server still ending from an earlier run may refuse the new one: wait for it.
+wineserver -w 2>/dev/null || true
 wineserver -p60 </dev/null >/dev/null 2>&1
 wine cmd /c exit </dev/null >/dev/null 2>&1
 python3 "$here/bench_audio.py" "$@"

@@ -2,6 +2,7 @@
 // system's own voices by maker and product, lists them, loads one, speaks,
 // stops and releases. Runs on the program's one GUI thread.
 #include "tts.h"
+#include "timing.h"
 
 #include <stdlib.h>
 #include <string.h>
@@ -43,7 +44,9 @@ HRESULT TakeEnumerator(TtsCursor *cursor, ITTSEnumA **out)
         return S_OK;
     }
     *out = nullptr;
-    return CoCreateInstance(CLSID_TTSEnumerator, nullptr, SAPI4_CLSCTX, IID_ITTSEnumA, (void **)out);
+    HRESULT hr = CoCreateInstance(CLSID_TTSEnumerator, nullptr, SAPI4_CLSCTX, IID_ITTSEnumA, (void **)out);
+    TimingMark("enumerator");
+    return hr;
 }
 
 void LeaveEnumerator(TtsCursor *cursor, ITTSEnumA *e)
@@ -227,7 +230,9 @@ HRESULT TtsSelectMode(const TTSMODEINFOA *wanted, ITTSCentralA **handle)
     }
     // The second reference is the one the engine takes over.
     g_audioDest->AddRef();
+    TimingMark("found");
     hr = find->Select(found.gModeID, handle, g_audioDest);
+    TimingMark("engine");
     find->Release();
     if (hr != 0) {
         if (SUCCEEDED(hr) && *handle) {

@@ -18,6 +18,22 @@ std::string RegistryString(const char *key, const char *value) {
 const char kEnumKey[] = "CLSID\\{D67C0280-C743-11CD-80E5-00AA003E4B50}\\InprocServer32";
 const char kAudioKey[] = "CLSID\\{CB96B400-C743-11CD-80E5-00AA003E4B50}\\InprocServer32";
 
+// The DLLs a loaded module imports, as its import directory names them.
+std::vector<std::string> ImportedDlls(HMODULE module) {
+    const BYTE *base = reinterpret_cast<const BYTE *>(module);
+    const IMAGE_NT_HEADERS *nt =
+        reinterpret_cast<const IMAGE_NT_HEADERS *>(base + reinterpret_cast<const IMAGE_DOS_HEADER *>(base)->e_lfanew);
+    const IMAGE_DATA_DIRECTORY &dir = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
+    std::vector<std::string> names;
+    for (const IMAGE_IMPORT_DESCRIPTOR *d = reinterpret_cast<const IMAGE_IMPORT_DESCRIPTOR *>(base + dir.VirtualAddress);
+         dir.VirtualAddress && d->Name; ++d) {
+        std::string name = reinterpret_cast<const char *>(base + d->Name);
+        CharLowerBuffA(&name[0], static_cast<DWORD>(name.size()));
+        names.push_back(name);
+    }
+    return names;
+}
+
 } // namespace
 
 using ServerTest = RuntimeTest;
@@ -38,6 +54,15 @@ TEST_F(ServerTest, ClassObjectsServeOnlyTheTwoClasses) {
     EXPECT_EQ(E_NOINTERFACE, factory->CreateInstance(NULL, IID_ITTSCentralA, reinterpret_cast<void **>(&object)));
     EXPECT_EQ(nullptr, object);
     EXPECT_EQ(0u, factory->Release());
+}
+
+// Whatever the runtime imports loads before every program's first paint: only
+// what the programs load anyway, and the socket library of the speech server.
+TEST_F(ServerTest, ImportsNothingThatSlowsTheProgramsStartUp) {
+    for (const std::string &dll : ImportedDlls(Runtime().module))
+        EXPECT_TRUE(dll == "kernel32.dll" || dll == "user32.dll" || dll == "advapi32.dll" || dll == "ole32.dll" ||
+                    dll == "msvcrt.dll" || dll == "ws2_32.dll")
+            << dll;
 }
 
 TEST_F(ServerTest, CanUnloadOnlyWithoutObjectsAndLocks) {
