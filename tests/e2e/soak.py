@@ -4,11 +4,14 @@ SendInput) with a reproducible sequence weighted toward what people do, and
 checked after every step: alive or closed on request, no crash dialog, every
 engine object of the journal released once, no file outside the sandbox
 changed, every document old or new (never mixed, never emptied), the
-dictionary file always parses.
+dictionary file always parses, and the program's GDI, USER and kernel objects
+do not grow past a small bound once it has warmed up.
 
 Run through scripts/soak.sh; `--seed S` replays a run's sequence (timing on a
-loaded machine can still differ). GetGuiResources is a stub under Wine, so
-the GDI/USER counts are not measured here ("handle growth n/a")."""
+loaded machine can still differ). GetGuiResources is a stub under Wine: the
+GDI and USER counts come from the runtime's census in the journal
+(Handles.Count, SPEECHRT_HANDLE_CENSUS), the kernel ones from the Wine
+process's open files."""
 import argparse
 import hashlib
 import os
@@ -27,6 +30,34 @@ WORDS = ["alma", "körte", "árvíztűrő", "tükörfúrógép", "Őrség", "ün
          "Ütő", "3,14", "x", "hű", "ÁÉÍÓÖŐÚÜŰ"]
 TITLES = {"vorira": "^Vorira - ", "dalnoka": "^Dalnoka$", "lexibar": "^Verbanor 4 szótár$"}
 DICT_HEADER = b"#speechrt-dictionary 1"
+# Handle census: a sample a second; the first WARM_UP seconds of each run of a
+# program set its baseline, and later samples taken with no box of the
+# program open may exceed it by at most BOUND objects of each kind.
+CENSUS_MS = 1000
+WARM_UP = 12
+BOUND = {"gdi": 16, "user": 6, "kernel": 12}
+
+
+def unix_pid(pid, name):
+    """The Linux process of a program started as `pid` (Wine may exec on)."""
+    kids = {}
+    for d in os.listdir("/proc"):
+        try:
+            with open("/proc/%s/stat" % d) as f:
+                kids.setdefault(int(f.read().rsplit(")", 1)[1].split()[1]), []).append(int(d))
+        except (OSError, ValueError, IndexError):
+            pass
+    todo = [pid]
+    while todo:
+        p = todo.pop()
+        try:
+            with open("/proc/%d/cmdline" % p, "rb") as f:
+                if (name + ".exe").encode() in f.read().lower():
+                    return p
+        except OSError:
+            pass
+        todo += kids.get(p, [])
+    return None
 
 
 def sha(data):
@@ -66,7 +97,7 @@ class Soak:
             self.known.add(sha(data))
         self.dictionary = os.path.join(self.box, "dictionary.txt")
         self.outside = files_under(self.root, skip=self.box)
-        self.counts = {"actions": 0, "crashes": 0, "leaked": 0, "lost": 0}
+        self.counts = {"actions": 0, "crashes": 0, "leaked": 0, "lost": 0, "growth": 0}
         self.failed = []
         self.history = []
         self.prog = None
@@ -82,6 +113,7 @@ class Soak:
             # The engine's fault switches come in here: --engine-ini hands an INI to the runtime.
             self.prog = h.Program(self.name, cwd=self.box, config=self.ini,
                                   extra_env={"SPEECHRT_DICTIONARY": h.winpath(self.dictionary),
+                                             "SPEECHRT_HANDLE_CENSUS": str(CENSUS_MS),
                                              "WINEDEBUG": "-all,err+seh"})
         finally:
             h.subprocess.Popen = popen
@@ -93,6 +125,64 @@ class Soak:
         else:
             self.prog.main_window(self.title, timeout=30)
         self.edit = h.wdrive("child", self.prog.hwnd, 1)[0] if self.name == "vorira" else None
+        self.census = {"pos": 0, "box_seen": time.time(), "base": None, "peak": None, "samples": 0,
+                       "unix": unix_pid(self.prog.proc.pid, self.name)}
+
+    def sample_handles(self, box_open):
+        """Takes the census lines written since the last check (only those
+        written after the last check that saw a box of the program: a dialog
+        has objects of its own) with the program's open files as kernel
+        handles, and fails a run whose objects grew past the bound."""
+        c, now = self.census, time.time()
+        lines = []
+        try:
+            with open(self.prog.journal.path, "rb") as f:
+                f.seek(c["pos"])
+                data = f.read()
+        except OSError:
+            return
+        end = data.rfind(b"\n") + 1
+        c["pos"] += end
+        for line in data[:end].decode("latin-1").splitlines():
+            if " Handles.Count " in line:
+                lines.append(line)
+        if box_open:
+            c["box_seen"] = now
+            return
+        try:
+            kernel = len(os.listdir("/proc/%d/fd" % c["unix"])) if c["unix"] else 0
+        except OSError:
+            kernel = 0
+        for line in lines:
+            stamp = float(line.split(" ", 1)[0])
+            if stamp <= c["box_seen"]:
+                continue
+            fields = dict(w.split("=", 1) for w in line.split() if "=" in w and w[0] != "-")
+            counts = {"gdi": int(fields["gdi"]), "user": int(fields["user"]), "kernel": kernel}
+            c["samples"] += 1
+            c["last"] = line
+            kinds = " ".join(w for w in line.split()[3:-2] if not w.startswith("gr_"))
+            if stamp - self.prog.started < WARM_UP or c["base"] is None:
+                c["base"] = {k: max(v, (c["base"] or {}).get(k, 0)) for k, v in counts.items()}
+                c["base_kinds"] = kinds
+                continue
+            if c["peak"] is None or sum(counts.values()) > sum(c["peak"].values()):
+                c["peak_kinds"] = kinds
+            c["peak"] = {k: max(v, (c["peak"] or {}).get(k, 0)) for k, v in counts.items()}
+            grown = {k: counts[k] - c["base"][k] for k in counts if counts[k] - c["base"][k] > BOUND[k]}
+            if grown and not c.get("failed"):
+                c["failed"] = True
+                self.counts["growth"] += sum(grown.values())
+                self.fail("handles grew past the bound: %s (baseline %s; %s)" % (grown, c["base"], line))
+
+    def handles_summary(self):
+        c = self.census
+        if c["base"] is None:
+            return "handles: no sample"
+        return "handles (gdi/user/kernel) %s -> peak %s over %d samples\n    warm: %s\n    peak: %s" % (
+            "/".join(str(c["base"][k]) for k in BOUND),
+            "/".join(str((c["peak"] or c["base"])[k]) for k in BOUND), c["samples"], c.get("base_kinds"),
+            c.get("peak_kinds"))
 
     def fail(self, what, evidence=()):
         """Leaves the evidence under the artifacts folder and goes on with a fresh program."""
@@ -148,9 +238,10 @@ class Soak:
         seen = {}
         for m in self.prog.journal.methods():
             seen[m] = seen.get(m, 0) + 1
-        print("  run ended at step %d: %s" % (self.step, ", ".join(
+        print("  run ended at step %d: %s; %s" % (self.step, ", ".join(
             "%s %d" % (m, seen.get(m, 0)) for m in ("Central.Create", "Central.TextData", "Central.AudioReset",
-                                                    "Lexicon.Add", "Lexicon.Remove"))), flush=True)
+                                                    "Lexicon.Add", "Lexicon.Remove")), self.handles_summary()),
+              flush=True)
         if crashed:
             self.counts["crashes"] += 1
             self.fail("the program ended without being asked (exit %s)" % self.prog.proc.poll())
@@ -201,7 +292,9 @@ class Soak:
             self.counts["lost"] += 1
             self.fail("a file outside the sandbox changed")
             self.outside = files_under(self.root, skip=self.box)
-        return [b for b in boxes if b.pid == p.pid]
+        mine = [b for b in boxes if b.pid == p.pid]
+        self.sample_handles([b for b in mine if b.hwnd != p.hwnd])
+        return mine
 
     # Hands.
     def key(self, *keys):
@@ -395,24 +488,28 @@ class Soak:
 def main():
     ap = argparse.ArgumentParser(description=__doc__.split("\n")[0])
     ap.add_argument("--seconds", type=float, default=60)
-    ap.add_argument("--seed", type=int, default=None)
+    ap.add_argument("--seed", default=None,
+                    help="the seed, or several separated by commas, each run in turn; `new`: a fresh one")
     ap.add_argument("--program", choices=["vorira", "dalnoka", "lexibar", "all"], default="all")
     # The place for the engine's fault switches: an INI handed to the runtime as is.
     ap.add_argument("--engine-ini", default=None, help="engine configuration (SPEECHRT_CONFIG) for every run")
     a = ap.parse_args()
-    seed = a.seed if a.seed is not None else random.SystemRandom().randrange(1, 10 ** 6)
+    seeds = [int(x) if x != "new" else random.SystemRandom().randrange(1, 10 ** 6)
+             for x in (a.seed or "new").split(",")]
     ini = open(a.engine_ini, encoding="utf-8").read() if a.engine_ini else None
-    totals = {"actions": 0, "crashes": 0, "leaked": 0, "lost": 0}
+    totals = {"actions": 0, "crashes": 0, "leaked": 0, "lost": 0, "growth": 0}
     failed = []
-    for name in (["vorira", "dalnoka", "lexibar"] if a.program == "all" else [a.program]):
-        print("soak %s seed %d for %g s" % (name, seed, a.seconds), flush=True)
-        s = Soak(name, seed, ini)
-        s.run(a.seconds)
-        for k in totals:
-            totals[k] += s.counts[k]
-        failed += s.failed
-    print("actions %d, crashes %d, leaked refs %d, handle growth n/a, data lost %d, seeds failed: %s"
-          % (totals["actions"], totals["crashes"], totals["leaked"], totals["lost"], " ".join(failed) or "none"))
+    for seed in seeds:
+        for name in (["vorira", "dalnoka", "lexibar"] if a.program == "all" else [a.program]):
+            print("soak %s seed %d for %g s" % (name, seed, a.seconds), flush=True)
+            s = Soak(name, seed, ini)
+            s.run(a.seconds)
+            for k in totals:
+                totals[k] += s.counts[k]
+            failed += s.failed
+    print("actions %d, crashes %d, leaked refs %d, handle growth %d, data lost %d, seeds failed: %s"
+          % (totals["actions"], totals["crashes"], totals["leaked"], totals["growth"], totals["lost"],
+             " ".join(failed) or "none"))
     return 1 if failed else 0
 
 
