@@ -9,6 +9,7 @@
 
 #include "audiodest.h"
 #include "enumerator.h"
+#include "handle_census.h"
 #include "journal.h"
 #include "sapi4.h"
 
@@ -209,6 +210,7 @@ STDAPI DllGetClassObject(REFCLSID clsid, REFIID iid, void **out) {
     const char *name = NULL;
     if (out)
         *out = NULL;
+    StartHandleCensus();
     for (const ServerClass &cls : kClasses) {
         if (!IsEqualCLSID(clsid, *cls.clsid))
             continue;

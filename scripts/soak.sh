@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Seeded random input for the programs under Wine on a private virtual display:
-#   scripts/soak.sh [--seconds N] [--seed S] [--program vorira|dalnoka|lexibar|all] [--engine-ini FILE]
+#   scripts/soak.sh [--seconds N] [--seed S[,S...|new]] [--program vorira|dalnoka|lexibar|all]
+#                   [--faults] [--speech-server] [--engine-ini FILE]
 # Ends with one line of counts; exits non-zero when any seed failed. A failure
 # prints its seed and step and leaves the journal, the program's log and a
 # screenshot under the build's artifacts folder; `--seed S` replays it.

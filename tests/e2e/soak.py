@@ -4,16 +4,30 @@ SendInput) with a reproducible sequence weighted toward what people do, and
 checked after every step: alive or closed on request, no crash dialog, every
 engine object of the journal released once, no file outside the sandbox
 changed, every document old or new (never mixed, never emptied), the
-dictionary file always parses.
+dictionary file always parses, and the program's GDI, USER and kernel objects
+do not grow past a small bound once it has warmed up.
 
 Run through scripts/soak.sh; `--seed S` replays a run's sequence (timing on a
-loaded machine can still differ). GetGuiResources is a stub under Wine, so
-the GDI/USER counts are not measured here ("handle growth n/a")."""
+loaded machine can still differ). GetGuiResources is a stub under Wine: the
+GDI and USER counts come from the runtime's census in the journal
+(Handles.Count, SPEECHRT_HANDLE_CENSUS), the kernel ones from the Wine
+process's open files.
+
+--faults: a fault table of the runtime, drawn from the seed afresh for each
+process, is on for the middle third of each program's run (the programs are
+closed and started again at its ends); the failures' message boxes are
+answered like any other. --speech-server: the programs speak through a
+private speech-dispatcher which is killed mid-speech (and started again on
+its port) or wedged (SIGSTOP, then SIGCONT) every 10-30 s; meanwhile the
+window must answer a message within HANG_MS, and afterwards a text must be
+spoken to its end through the server again."""
 import argparse
 import hashlib
 import os
 import random
 import shutil
+import signal
+import socket
 import subprocess
 import sys
 import tempfile
@@ -23,10 +37,113 @@ import harness as h
 from test_documents import DIR_LIST, IDCANCEL, NAME_BOX, OPEN_CAPTION, PATH_LABEL, SAVE_CAPTION, unesc
 
 CLIPPUT = os.path.join(h.BUILD, "tests", "e2e", "clipput.exe")
+SERVER = os.path.join(h.ROOT, "scripts", "speech-server.sh")
+# A window must answer a message within this while the speech server is
+# down or wedged; speech must be back this long after the server is.
+HANG_MS = 10000
+RECOVERY = 60
 WORDS = ["alma", "körte", "árvíztűrő", "tükörfúrógép", "Őrség", "ünnep", "szó", "hang", "és", "Kelvanit",
          "Ütő", "3,14", "x", "hű", "ÁÉÍÓÖŐÚÜŰ"]
 TITLES = {"vorira": "^Vorira - ", "dalnoka": "^Dalnoka$", "lexibar": "^Verbanor 4 szótár$"}
 DICT_HEADER = b"#speechrt-dictionary 1"
+# The built-in voices as a configuration, so that a run with fault switches
+# still offers them (a file with [faults] alone offers none).
+MODES = "".join("[mode%d]\nMaker=%s\nProduct=%s\nModeName=%s\nSpeaker=%s\nGender=%s\n%s\n" % m for m in (
+    (0, "Lantos Hangművek", "Lantos TTS", "Lantos Dóra (magyar női hang)", "Dóra", "female", ""),
+    (1, "Kelvanit", "Verbanor 4 TTS", "Verbanor Anna (magyar női hang)", "Anna", "female", ""),
+    (2, "KELVANIT", "Verbanor 4 TTS", "Verbanor Ödön (magyar férfi hang)", "Ödön", "male", ""),
+    (3, "Kelvanit", "Verbanor 4 TTS", "Verbanor Bence (magyar férfi hang)", "Bence", "male", ""),
+    (4, "Kelvanit", "Verbanor 4 TTS", "Verbanor Csilla (magyar női hang, gyors)", "Csilla", "female",
+     "Style=gyors")))
+# Each method of the fault table: the failures it may be given.
+FAULTS = {"Enum.Create": ["0x80004005", "0x8007000E"], "Enum.Next": ["0x80004005", "0x00000001"],
+          "Enum.Find": ["0x80040206", "0x80004005"], "Enum.Select": ["0x80040206", "0x8007000E"],
+          "Central.TextData": ["0x8004020A", "0x80004005"], "Central.AudioReset": ["0x80004005"],
+          "Central.AboutDlg": ["0x80004005", "0x80004001"], "Lexicon.Get": ["0x80040809", "0x80004005"],
+          "Lexicon.Add": ["0x80040804", "0x800705B4", "0x00040806"],
+          "Lexicon.Remove": ["0x80040804", "0x800705B4", "0x80040803"]}
+# Handle census: a sample a second; the first WARM_UP seconds and WARM_STEPS
+# steps of each run of a program set its baseline (Wine makes some objects
+# once, when a menu or control is first drawn), and later samples taken with
+# no box of the program open may exceed it by at most BOUND objects of a kind.
+CENSUS_MS = 1000
+WARM_UP = 10
+WARM_STEPS = 10
+# Wine keeps a cache of window DCs (each with its clip region) that grows to
+# the most ever in use at once: DCs and regions have a bound of their own.
+BOUND = {"gdi": 12, "dc": 40, "user": 6, "kernel": 12}
+
+
+def fault_table(rng):
+    """A [faults] section drawn from the soak's generator: every method fails
+    now and then with one of its codes, or answers slowly."""
+    lines = ["[faults]"]
+    for method, codes in FAULTS.items():
+        if rng.random() < 0.2:
+            lines.append("%s = delay=%d p=0.3 seed=%d" % (method, rng.choice([200, 800, 2500]), rng.randrange(1 << 30)))
+        else:
+            # Rarely at start-up (enumeration), or every process would end there.
+            chances = [0.05, 0.1] if method.startswith("Enum.") else [0.1, 0.25, 0.5]
+            lines.append("%s = hr=%s p=%.2f seed=%d" % (method, rng.choice(codes), rng.choice(chances),
+                                                         rng.randrange(1 << 30)))
+    return "\n".join(lines) + "\n"
+
+
+class SpeechServer:
+    """A private speech-dispatcher (null sink) that the soak kills, starts
+    again on the same port, and wedges (SIGSTOP) and frees (SIGCONT)."""
+
+    def __init__(self):
+        self.state = tempfile.mkdtemp(prefix="soak-speech-")
+        with socket.socket() as s:
+            s.bind(("127.0.0.1", 0))
+            self.port = s.getsockname()[1]
+        self.start()
+
+    def run(self, *args):
+        return subprocess.run([SERVER] + list(args) + ["--owner", str(os.getpid())], stdin=subprocess.DEVNULL,
+                              stdout=subprocess.PIPE, timeout=120, check=True).stdout.decode()
+
+    def start(self):
+        out = self.run("start", self.state, str(self.port), "--null-sink")
+        self.env = dict(line.split("=", 1) for line in out.split())
+
+    def pid(self):
+        with open(os.path.join(self.state, "speech-dispatcher.pid")) as f:
+            return int(f.read())
+
+    def signal(self, sig):
+        os.kill(self.pid(), sig)
+
+    def stop(self):
+        try:
+            self.signal(signal.SIGCONT)
+        except (OSError, ValueError):
+            pass
+        subprocess.run([SERVER, "stop", self.state, "--owner", str(os.getpid())], timeout=60)
+        shutil.rmtree(self.state, ignore_errors=True)
+
+
+def unix_pid(pid, name):
+    """The Linux process of a program started as `pid` (Wine may exec on)."""
+    kids = {}
+    for d in os.listdir("/proc"):
+        try:
+            with open("/proc/%s/stat" % d) as f:
+                kids.setdefault(int(f.read().rsplit(")", 1)[1].split()[1]), []).append(int(d))
+        except (OSError, ValueError, IndexError):
+            pass
+    todo = [pid]
+    while todo:
+        p = todo.pop()
+        try:
+            with open("/proc/%d/cmdline" % p, "rb") as f:
+                if (name + ".exe").encode() in f.read().lower():
+                    return p
+        except OSError:
+            pass
+        todo += kids.get(p, [])
+    return None
 
 
 def sha(data):
@@ -49,8 +166,12 @@ def files_under(root, skip=None):
 
 
 class Soak:
-    def __init__(self, name, seed, ini=None):
-        self.name, self.seed, self.ini = name, seed, ini
+    def __init__(self, name, seed, ini=None, faults=False, server=None):
+        self.name, self.seed, self.ini, self.plain_ini = name, seed, ini, ini
+        # With a speech server: kills, restarts and wedges of it during the run.
+        self.server, self.outage = server, None
+        # With faults, the middle third of the run has the fault table on.
+        self.faults, self.faulty = faults, False
         self.rng = random.Random("%s-%s" % (seed, name))
         self.title = TITLES[name]
         # The sandbox is box/; the folder around it holds a file nobody may touch.
@@ -66,14 +187,17 @@ class Soak:
             self.known.add(sha(data))
         self.dictionary = os.path.join(self.box, "dictionary.txt")
         self.outside = files_under(self.root, skip=self.box)
-        self.counts = {"actions": 0, "crashes": 0, "leaked": 0, "lost": 0}
+        self.counts = {"actions": 0, "crashes": 0, "leaked": 0, "lost": 0, "growth": 0}
         self.failed = []
         self.history = []
         self.prog = None
         self.step = 0
 
     # Running the program.
-    def start(self):
+    def start(self, attempt=1):
+        if self.faulty:
+            # Fresh draws for every process: the switches count per process.
+            self.ini = (self.plain_ini or MODES) + fault_table(self.rng)
         self.log = os.path.join(self.logs, "program-%d.log" % self.step)
         log = open(self.log, "wb")
         popen = h.subprocess.Popen
@@ -82,17 +206,102 @@ class Soak:
             # The engine's fault switches come in here: --engine-ini hands an INI to the runtime.
             self.prog = h.Program(self.name, cwd=self.box, config=self.ini,
                                   extra_env={"SPEECHRT_DICTIONARY": h.winpath(self.dictionary),
+                                             "SPEECHRT_HANDLE_CENSUS": str(CENSUS_MS),
+                                             "SPEECHRT_SSIP": self.server.env["SPEECHRT_SSIP"] if self.server else "",
                                              "WINEDEBUG": "-all,err+seh"})
         finally:
             h.subprocess.Popen = popen
         log.close()
         self.closing = 0.0
-        if self.name == "lexibar":
-            b = self.prog.wait_box("Verbanor 4 szótár", timeout=30)
-            self.prog.hwnd, self.prog.pid = b.hwnd, b.pid
-        else:
-            self.prog.main_window(self.title, timeout=30)
+        # A failure at start (engine faults) may show a box first: answered
+        # as a person would, with its first button.
+        deadline = time.time() + 30
+        while time.time() < deadline:
+            try:
+                if self.name == "lexibar":
+                    b = self.prog.wait_box("Verbanor 4 szótár", timeout=3)
+                    self.prog.hwnd, self.prog.pid = b.hwnd, b.pid
+                else:
+                    self.prog.main_window(self.title, timeout=3)
+                break
+            except AssertionError:
+                for b in self.prog.own_boxes():
+                    self.history.append("%d at start, box %r: %s" % (self.step, b.caption, b.text[:60]))
+                    h.wdrive("click", b.hwnd, min(b.buttons) if b.buttons else 1)
+                if self.prog.proc.poll() is not None:
+                    break
+        if self.prog.proc.poll() is not None or not self.prog.hwnd:
+            # Ending after its message when the engine cannot be had is the
+            # program's answer; a silent end or no window at all is not.
+            shown = any(" at start, box " in x for x in self.history[-3:])
+            self.history.append("%d the program ended at start (exit %s)" % (self.step, self.prog.proc.poll()))
+            if not shown or attempt >= 5:
+                self.counts["crashes"] += 1
+                self.fail("the program showed no window (exit %s)" % self.prog.proc.poll())
+            self.prog.kill()
+            if attempt >= 5:
+                raise SystemExit("%s cannot be started" % self.name)
+            return self.start(attempt + 1)
         self.edit = h.wdrive("child", self.prog.hwnd, 1)[0] if self.name == "vorira" else None
+        self.census = {"pos": 0, "pending": [], "clear": False, "asked": time.time(), "step": self.step,
+                       "base": None, "peak": None, "samples": 0, "unix": unix_pid(self.prog.proc.pid, self.name)}
+
+    def sample_handles(self, box_open, asked):
+        """Takes the census lines written since the last check, with the
+        program's open files as kernel handles, and fails a run whose objects
+        grew past the bound. A dialog has objects of its own, so a line counts
+        only when the checks before and after it (boxes asked for at `asked`)
+        saw no box of the program; later lines wait for the next check."""
+        c = self.census
+        try:
+            with open(self.prog.journal.path, "rb") as f:
+                f.seek(c["pos"])
+                data = f.read()
+        except OSError:
+            return
+        end = data.rfind(b"\n") + 1
+        c["pos"] += end
+        c["pending"] += [line for line in data[:end].decode("latin-1").splitlines() if " Handles.Count " in line]
+        clear, after = not box_open and c["clear"], c["asked"]
+        c["clear"], c["asked"] = not box_open, asked
+        try:
+            kernel = len(os.listdir("/proc/%d/fd" % c["unix"])) if c["unix"] else 0
+        except OSError:
+            kernel = 0
+        later = []
+        for line in c["pending"]:
+            stamp = float(line.split(" ", 1)[0])
+            if stamp > asked:
+                later.append(line)
+            if stamp > asked or not clear or stamp <= after:
+                continue
+            fields = dict(w.split("=", 1) for w in line.split() if "=" in w and w[0] != "-")
+            dc = int(fields["dc"]) + int(fields["region"])
+            counts = {"gdi": int(fields["gdi"]) - dc, "dc": dc, "user": int(fields["user"]), "kernel": kernel}
+            c["samples"] += 1
+            kinds = " ".join(w for w in line.split()[3:-2] if not w.startswith("gr_"))
+            if stamp - self.prog.started < WARM_UP or self.step - c["step"] < WARM_STEPS or c["base"] is None:
+                c["base"] = {k: max(v, (c["base"] or {}).get(k, 0)) for k, v in counts.items()}
+                c["base_kinds"] = kinds
+                continue
+            if c["peak"] is None or sum(counts.values()) > sum(c["peak"].values()):
+                c["peak_kinds"] = kinds
+            c["peak"] = {k: max(v, (c["peak"] or {}).get(k, 0)) for k, v in counts.items()}
+            grown = {k: counts[k] - c["base"][k] for k in counts if counts[k] - c["base"][k] > BOUND[k]}
+            if grown and not c.get("failed"):
+                c["failed"] = True
+                self.counts["growth"] += sum(grown.values())
+                self.fail("handles grew past the bound: %s (baseline %s; %s)" % (grown, c["base"], line))
+        c["pending"] = later
+
+    def handles_summary(self):
+        c = self.census
+        if c["base"] is None:
+            return "handles: no sample"
+        return "handles (gdi/dc/user/kernel) %s -> peak %s over %d samples\n    warm: %s\n    peak: %s" % (
+            "/".join(str(c["base"][k]) for k in BOUND),
+            "/".join(str((c["peak"] or c["base"])[k]) for k in BOUND), c["samples"], c.get("base_kinds"),
+            c.get("peak_kinds"))
 
     def fail(self, what, evidence=()):
         """Leaves the evidence under the artifacts folder and goes on with a fresh program."""
@@ -148,9 +357,10 @@ class Soak:
         seen = {}
         for m in self.prog.journal.methods():
             seen[m] = seen.get(m, 0) + 1
-        print("  run ended at step %d: %s" % (self.step, ", ".join(
+        print("  run ended at step %d: %s; %s" % (self.step, ", ".join(
             "%s %d" % (m, seen.get(m, 0)) for m in ("Central.Create", "Central.TextData", "Central.AudioReset",
-                                                    "Lexicon.Add", "Lexicon.Remove"))), flush=True)
+                                                    "Lexicon.Add", "Lexicon.Remove", "Fault.Injected")), self.handles_summary()),
+              flush=True)
         if crashed:
             self.counts["crashes"] += 1
             self.fail("the program ended without being asked (exit %s)" % self.prog.proc.poll())
@@ -169,6 +379,7 @@ class Soak:
             self.end_run(crashed=not self.closing)
             self.start()
             return []
+        asked = time.time()
         boxes = h.boxes()
         strangers = [b for b in boxes if b.pid != p.pid and b.hwnd not in p.before]
         if strangers:
@@ -201,7 +412,9 @@ class Soak:
             self.counts["lost"] += 1
             self.fail("a file outside the sandbox changed")
             self.outside = files_under(self.root, skip=self.box)
-        return [b for b in boxes if b.pid == p.pid]
+        mine = [b for b in boxes if b.pid == p.pid]
+        self.sample_handles([b for b in mine if b.hwnd != p.hwnd], asked)
+        return mine
 
     # Hands.
     def key(self, *keys):
@@ -370,13 +583,113 @@ class Soak:
             (1, self.close),
         ]
 
+    def set_phase(self, faulty):
+        """Closes the program and starts it again with or without the fault table."""
+        self.finish()
+        self.faulty, self.ini = faulty, self.plain_ini
+        print("  step %d: engine faults %s" % (self.step, "on" if faulty else "off"), flush=True)
+        self.history.append("%d faults %s" % (self.step, "on" if faulty else "off"))
+        self.start()
+        if faulty:
+            print("    " + self.ini.split("[faults]\n")[1].replace("\n", "\n    ").rstrip(), flush=True)
+
+    # The speech server's troubles.
+    def speak(self):
+        """Something short the program speaks at once."""
+        if self.name == "vorira":
+            self.press(["ctrl+End", "Return"])
+            self.type(self.edit, self.words(3, 6))
+            return self.press(["F1"])
+        if self.name == "dalnoka":
+            subprocess.run(["wine", CLIPPUT, "text", self.words(3, 6)], env=h.wine_env(), stdin=subprocess.DEVNULL,
+                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=60)
+            return self.press(["alt+m"])
+        self.key("alt+s", "Home", "shift+End")
+        self.type(self.prog.hwnd, self.words(1, 1))
+        return self.press(["alt+b"])
+
+    def speech_back(self, since):
+        """Speaks and waits for a text started after `since` to be spoken to
+        its end through the server: the last server state is `connected`."""
+        for b in self.prog.own_boxes():
+            if b.hwnd != self.prog.hwnd:
+                h.wdrive("click", b.hwnd, IDCANCEL if IDCANCEL in b.buttons else 7 if 7 in b.buttons else 1)
+        time.sleep(0.5)
+        self.history.append("%d speak; %s" % (self.step, self.speak()))
+        deadline = time.time() + RECOVERY
+        while time.time() < deadline and self.prog.proc.poll() is None:
+            entries = self.prog.journal.entries()
+            started = {e["fields"].get("text_id") for e in entries
+                       if e["method"] == "Speech.Start" and e["time"] > since}
+            states = [e["fields"].get("state") for e in entries if e["method"] == "Speech.Server"]
+            if states and states[-1] == "connected" and any(
+                    e["method"] == "Speech.Finish" and e["time"] > since and e["fields"].get("text_id") in started
+                    for e in entries):
+                return True
+            self.ping()
+            time.sleep(1)
+        return self.prog.proc.poll() is not None  # a run that ended meanwhile is judged by check()
+
+    def ping(self):
+        """Whether the program's window answered within HANG_MS; a hang fails the run."""
+        if self.prog.proc.poll() is not None or not self.prog.hwnd:
+            return True
+        answer = h.wdrive("ping", self.prog.hwnd, HANG_MS)
+        if answer == ["1"] or self.prog.proc.poll() is not None:
+            return True
+        self.counts["crashes"] += 1
+        self.fail("the window did not answer within %d ms (%r)" % (HANG_MS, answer))
+        self.prog.kill()
+        self.start()
+        return False
+
+    def server_trouble(self):
+        """Starts and ends the server's outages: a kill mid-speech (started
+        again later on the same port) or a wedge (SIGSTOP, later SIGCONT).
+        While one lasts the program's window must answer within HANG_MS;
+        once the server is back, speech must come back within RECOVERY."""
+        now = time.time()
+        if self.outage is None and now >= self.next_trouble:
+            self.history.append("%d speak; %s" % (self.step, self.speak()))
+            time.sleep(self.rng.uniform(0.2, 1.5))
+            kind = self.rng.choice(["kill", "wedge"])
+            self.server.signal(signal.SIGKILL if kind == "kill" else signal.SIGSTOP)
+            self.outage = (kind, now + self.rng.uniform(3, 20))
+            self.history.append("%d speech server %s" % (self.step, kind))
+            print("  step %d: speech server %s for %.0f s" % (self.step, "killed" if kind == "kill" else "wedged",
+                                                              self.outage[1] - now), flush=True)
+        elif self.outage and now >= self.outage[1]:
+            self.server_back()
+            since = time.time()
+            if self.speech_back(since):
+                print("  step %d: speech back %.1f s after the server" % (self.step, time.time() - since), flush=True)
+            else:
+                self.fail("speech did not come back within %d s of the server" % RECOVERY)
+            self.next_trouble = time.time() + self.rng.uniform(10, 30)
+        if self.outage:
+            self.ping()
+
+    def server_back(self):
+        if self.outage[0] == "kill":
+            self.server.start()
+        else:
+            self.server.signal(signal.SIGCONT)
+        self.history.append("%d speech server back after %s" % (self.step, self.outage[0]))
+        self.outage = None
+
     def run(self, seconds):
+        self.next_trouble = time.time() + 15
         self.start()
         table = getattr(self, self.name + "_actions")()
         weights = [w for w, _ in table]
-        deadline = time.time() + seconds
+        began = time.time()
+        deadline = began + seconds
+        phases = [(began + seconds / 3, True), (began + 2 * seconds / 3, False)] if self.faults else []
         mine = []
         while time.time() < deadline:
+            if phases and time.time() >= phases[0][0]:
+                self.set_phase(phases.pop(0)[1])
+                mine = []
             self.step += 1
             action = None
             if mine:
@@ -387,6 +700,10 @@ class Soak:
             self.counts["actions"] += 1
             time.sleep(0.2)
             mine = self.check()
+            if self.server:
+                self.server_trouble()
+        if self.outage:
+            self.server_back()
         self.finish()
         for d in (self.root, self.logs):
             shutil.rmtree(d, ignore_errors=True)
@@ -395,24 +712,38 @@ class Soak:
 def main():
     ap = argparse.ArgumentParser(description=__doc__.split("\n")[0])
     ap.add_argument("--seconds", type=float, default=60)
-    ap.add_argument("--seed", type=int, default=None)
+    ap.add_argument("--seed", default=None,
+                    help="the seed, or several separated by commas, each run in turn; `new`: a fresh one")
     ap.add_argument("--program", choices=["vorira", "dalnoka", "lexibar", "all"], default="all")
     # The place for the engine's fault switches: an INI handed to the runtime as is.
     ap.add_argument("--engine-ini", default=None, help="engine configuration (SPEECHRT_CONFIG) for every run")
+    ap.add_argument("--faults", action="store_true", help="engine faults on for the middle third of each program's run")
+    ap.add_argument("--speech-server", action="store_true",
+                    help="speak through a private speech-dispatcher that is killed, restarted and wedged meanwhile")
     a = ap.parse_args()
-    seed = a.seed if a.seed is not None else random.SystemRandom().randrange(1, 10 ** 6)
+    seeds = [int(x) if x != "new" else random.SystemRandom().randrange(1, 10 ** 6)
+             for x in (a.seed or "new").split(",")]
     ini = open(a.engine_ini, encoding="utf-8").read() if a.engine_ini else None
-    totals = {"actions": 0, "crashes": 0, "leaked": 0, "lost": 0}
+    totals = {"actions": 0, "crashes": 0, "leaked": 0, "lost": 0, "growth": 0}
     failed = []
-    for name in (["vorira", "dalnoka", "lexibar"] if a.program == "all" else [a.program]):
-        print("soak %s seed %d for %g s" % (name, seed, a.seconds), flush=True)
-        s = Soak(name, seed, ini)
-        s.run(a.seconds)
-        for k in totals:
-            totals[k] += s.counts[k]
-        failed += s.failed
-    print("actions %d, crashes %d, leaked refs %d, handle growth n/a, data lost %d, seeds failed: %s"
-          % (totals["actions"], totals["crashes"], totals["leaked"], totals["lost"], " ".join(failed) or "none"))
+    for seed in seeds:
+        for name in (["vorira", "dalnoka", "lexibar"] if a.program == "all" else [a.program]):
+            print("soak %s seed %d for %g s%s%s" % (name, seed, a.seconds, ", engine faults for a third" if a.faults
+                                                  else "", ", speech server in trouble" if a.speech_server else ""),
+                  flush=True)
+            server = SpeechServer() if a.speech_server else None
+            s = Soak(name, seed, ini, a.faults, server)
+            try:
+                s.run(a.seconds)
+            finally:
+                if server:
+                    server.stop()
+            for k in totals:
+                totals[k] += s.counts[k]
+            failed += s.failed
+    print("actions %d, crashes %d, leaked refs %d, handle growth %d, data lost %d, seeds failed: %s"
+          % (totals["actions"], totals["crashes"], totals["leaked"], totals["growth"], totals["lost"],
+             " ".join(failed) or "none"))
     return 1 if failed else 0
 
 

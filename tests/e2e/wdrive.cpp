@@ -20,6 +20,7 @@
 //   type HWND TEXT               focus HWND's window and type TEXT (SendInput, Unicode)
 //   keys HWND VK[+VK...]         focus and press virtual keys, e.g. 0x11+0x41 for Ctrl+A
 //   query HWND                   SendMessage WM_QUERYENDSESSION, prints the answer
+//   ping HWND MS                 1 when the window's thread answers WM_NULL within MS ms, else 0
 //   foreground                   the foreground window
 //   pixel X Y                    screen pixel colour as RRGGBB
 //   kill PID                     TerminateProcess (a test's last resort)
@@ -305,6 +306,9 @@ int main(int argc, char **argv)
         DWORD_PTR answer = 0;
         SendMessageTimeoutA(ParseHwnd(argv[2]), WM_QUERYENDSESSION, 0, 0, SMTO_NORMAL, 60000, &answer);
         printf("%lu\n", (unsigned long)answer);
+    } else if (cmd == "ping" && argc >= 4) {
+        DWORD_PTR answer = 0;
+        printf("%d\n", SendMessageTimeoutA(ParseHwnd(argv[2]), WM_NULL, 0, 0, SMTO_NORMAL, atoi(argv[3]), &answer) ? 1 : 0);
     } else if (cmd == "foreground") {
         printf("0x%lx\n", (unsigned long)(uintptr_t)GetForegroundWindow());
     } else if (cmd == "pixel" && argc >= 4) {
