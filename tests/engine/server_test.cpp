@@ -60,8 +60,8 @@ TEST_F(ServerTest, ClassObjectsServeOnlyTheTwoClasses) {
 // what the programs load anyway, and the socket library of the speech server.
 TEST_F(ServerTest, ImportsNothingThatSlowsTheProgramsStartUp) {
     for (const std::string &dll : ImportedDlls(Runtime().module))
-        EXPECT_TRUE(dll == "kernel32.dll" || dll == "user32.dll" || dll == "gdi32.dll" || dll == "advapi32.dll" || dll == "ole32.dll" ||
-                    dll == "msvcrt.dll" || dll == "ws2_32.dll")
+        EXPECT_TRUE(dll == "kernel32.dll" || dll == "user32.dll" || dll == "gdi32.dll" || dll == "advapi32.dll" ||
+                    dll == "ole32.dll" || dll == "msvcrt.dll" || dll == "ws2_32.dll")
             << dll;
 }
 
