@@ -698,7 +698,14 @@ class Soak:
             if mine:
                 action = self.answer(mine[self.rng.randrange(len(mine))])
             if action is None:
-                action = self.rng.choices(table, weights)[0][1]()
+                try:
+                    action = self.rng.choices(table, weights)[0][1]()
+                except (AssertionError, subprocess.SubprocessError) as e:
+                    # A window that does not come (or a hand that hangs) is
+                    # the program's fault until the evidence says otherwise;
+                    # the run goes on, and the check below sees a crash.
+                    action = "(could not: %s)" % e
+                    self.fail("the driver could not act: %s" % e)
             self.history.append("%d %s" % (self.step, action))
             self.counts["actions"] += 1
             time.sleep(0.2)
