@@ -9,9 +9,13 @@ $VERBANOR_BUILD/artifacts, never into git. Every temporary folder of a test
 script lives in the build folder and is removed when the script ends.
 """
 import atexit
+import contextlib
+import functools
 import os
 import re
+import resource
 import shutil
+import signal
 import subprocess
 import sys
 import tempfile
@@ -344,3 +348,19 @@ def main():
     if result.wasSuccessful() and result.skipped and len(result.skipped) >= result.testsRun:
         sys.exit(77)
     sys.exit(0 if result.wasSuccessful() else 1)
+
+
+@contextlib.contextmanager
+def full_disk(limit):
+    """Programs started inside get a disk that is full after `limit` bytes of
+    any one file: a write past it comes back short instead of killing the
+    process (the wineserver, started before, has no limit)."""
+    def limited():
+        signal.signal(signal.SIGXFSZ, signal.SIG_IGN)
+        resource.setrlimit(resource.RLIMIT_FSIZE, (limit, limit))
+    popen = subprocess.Popen
+    subprocess.Popen = functools.partial(popen, preexec_fn=limited)
+    try:
+        yield
+    finally:
+        subprocess.Popen = popen

@@ -3,12 +3,8 @@ program holds open without sharing, a file or folder deleted under Vorira or
 its file dialog. Vorira's Save, Save As and Open and Lexibar's Modify and
 Delete must say what went wrong, in Hungarian, and lose nothing: the bytes on
 disk, the text in the editor and the dictionary's entries are checked."""
-import contextlib
-import functools
 import os
-import resource
 import shutil
-import signal
 import subprocess
 import time
 
@@ -22,21 +18,6 @@ ADD_FAILED = "Nem tudom hozzávenni a szót a szótárhoz. \\n"
 DELETE_FAILED = "Nem tudom törölni a szót a szótárból. \\n"
 OUT_OF_DISK = "A lemezen nincs elég hely hogy szótárhoz hozzáadandó információ elmentéséhez."
 IN_USE = "A fájlt egy másik program használja."
-
-
-@contextlib.contextmanager
-def full_disk(limit):
-    """Programs started inside get a disk that is full after `limit` bytes of
-    any one file (the wineserver, started before, has none)."""
-    def limited():
-        signal.signal(signal.SIGXFSZ, signal.SIG_IGN)
-        resource.setrlimit(resource.RLIMIT_FSIZE, (limit, limit))
-    popen = subprocess.Popen
-    h.subprocess.Popen = functools.partial(popen, preexec_fn=limited)
-    try:
-        yield
-    finally:
-        h.subprocess.Popen = popen
 
 
 def read_only(test, folder):
@@ -76,7 +57,7 @@ class Vorira(docs.DocTest):
         self.assertEqual(self.text(), text)
 
     def test_a_full_disk_refuses_a_new_file_and_leaves_no_part_of_it(self):
-        with full_disk(24 * 1024):
+        with h.full_disk(24 * 1024):
             self.start()
         text = "ű" * 30000
         self.set_text(text)
@@ -208,7 +189,7 @@ class Lexibar(lex.LexibarTest):
         self.store(*entries(1700))
         before = self.stored()
         self.assertGreater(len(before.encode()), 32 * 1024)
-        with full_disk(24 * 1024):
+        with h.full_disk(24 * 1024):
             self.start()
         self.modify("Kelvanit", "kelvanyit")
         self.failure(ADD_FAILED + OUT_OF_DISK)

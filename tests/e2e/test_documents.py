@@ -2,10 +2,8 @@
 log-off checks and the file messages, on real files through the real file
 dialogs, checked by what the files hold, the window title, the edit box and
 the message boxes on screen."""
-import functools
+import contextlib
 import os
-import resource
-import signal
 import subprocess
 import tempfile
 import time
@@ -63,20 +61,8 @@ class DocTest(unittest.TestCase):
             return f.read()
 
     def start(self, args=(), limit=None):
-        if limit is None:
+        with h.full_disk(limit) if limit is not None else contextlib.nullcontext():
             self.prog = h.Program("vorira", args, cwd=self.dir)
-        else:
-            # A disk that fills up: writes past `limit` bytes fail (EFBIG)
-            # instead of killing the process.
-            def limited():
-                signal.signal(signal.SIGXFSZ, signal.SIG_IGN)
-                resource.setrlimit(resource.RLIMIT_FSIZE, (limit, limit))
-            popen = subprocess.Popen
-            h.subprocess.Popen = functools.partial(popen, preexec_fn=limited)
-            try:
-                self.prog = h.Program("vorira", args, cwd=self.dir)
-            finally:
-                h.subprocess.Popen = popen
         self.addCleanup(self.finish)
         self.pid = self.prog.main_window(TITLE_RE).pid
         h.wait_for(lambda: self.prog.journal.calls("Enum.Select"), what="voice selection")
