@@ -354,10 +354,24 @@ class Soak:
             p.wait_exit(1)
         if p.proc.poll() is None:
             self.counts["crashes"] += 1
-            self.fail("the program did not close within 30 s")
+            self.fail("the program did not close within 30 s", [self.backtrace()])
             p.kill()
         else:
             self.end_run(crashed=False)
+
+    def backtrace(self):
+        """Where every thread of a program that does not end is: a file for the evidence."""
+        path = os.path.join(self.logs, "threads-%d.txt" % self.step)
+        try:
+            # winedbg walks every process of the Wine session; the program's
+            # threads are among them, named by its path.
+            out = subprocess.run(["wine", "winedbg", "--command", "bt all"], env=h.wine_env(),
+                                 stdin=subprocess.DEVNULL, capture_output=True, timeout=120).stdout
+        except subprocess.SubprocessError as e:
+            out = str(e).encode()
+        with open(path, "wb") as f:
+            f.write(out)
+        return path
 
     def end_run(self, crashed):
         seen = {}
