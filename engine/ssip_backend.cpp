@@ -164,7 +164,7 @@ class SsipBackend final : public SpeechBackend {
 public:
     SsipBackend(const ssip::Address &address, unsigned long msPerByte, const SsipTimeouts &timeouts)
         : address_(address), timeouts_(timeouts), silent_(CreateTimingBackend(msPerByte)), wsa_(false),
-          sock_(INVALID_SOCKET), net_(WSA_INVALID_EVENT), skipReplies_(0), sounding_(false), lineOpen_(false),
+          sock_(INVALID_SOCKET), net_(WSA_INVALID_EVENT), skipReplies_(0), base_(), sounding_(false), lineOpen_(false),
           clientId_(0), orphan_(0), lastLoss_(kNone) {
         WSADATA data;
         wsa_ = WSAStartup(MAKEWORD(2, 2), &data) == 0;
@@ -204,6 +204,10 @@ private:
     bool SpeakOnce(const std::string &text, const TTSMODEINFOA &voice, HANDLE cutOff);
     bool Connected() const { return sock_ != INVALID_SOCKET; }
     bool Connect(const ssip::Voice &voice, HANDLE abandon);
+    // Sends set-up commands, each answered before the next. False when the
+    // connection went, or the server refused one it must take: closed then,
+    // and said why.
+    bool SetUp(const std::vector<ssip::Command> &commands, HANDLE abandon);
     // Closes the connection; what of ours may still sound is cancelled first.
     void Disconnect(Loss why, unsigned long error);
     // Ends a wait that did not bring what was wanted: the connection goes.
@@ -234,6 +238,7 @@ private:
     std::deque<ssip::Block> events_;
     unsigned skipReplies_; // answers still due to commands that were not waited for
     ssip::Voice voice_;    // what the connection is set to
+    ssip::Base base_;      // the user's own rate and pitch, as the connection began
     bool sounding_;        // a text of ours may be queued or sounding: it must be cancelled to stop
     bool lineOpen_;        // part of a command or text went out: nothing else may follow
     unsigned long clientId_; // the server's number for this connection, 0 when unknown
@@ -310,18 +315,15 @@ bool SsipBackend::Connect(const ssip::Voice &voice, HANDLE abandon) {
     lineOpen_ = false;
     clientId_ = 0;
     lastLoss_ = kNone;
-    for (const ssip::Command &command : ssip::SessionCommands(ThisClientName(), voice)) {
-        ssip::Block reply;
-        if (!Command(command.line, &reply, abandon))
-            return false; // Disconnect has said why
-        if (command.required && !reply.IsOk()) {
-            Disconnect(kNone, 0);
-            NoteServerState(address_, kRefused, reply.code);
-            return false;
-        }
-        if (reply.code == 245)
-            clientId_ = reply.MessageId();
-    }
+    // The user's own rate and pitch, once the server knows which client this
+    // is: a voice only moves away from them, so a desktop's settings hold.
+    ssip::Block rate, pitch;
+    if (!SetUp(ssip::OpeningCommands(ThisClientName()), abandon) || !Command("GET RATE", &rate, abandon) ||
+        !Command("GET PITCH", &pitch, abandon))
+        return false; // Disconnect has said why
+    base_ = {ssip::LevelIn(rate), ssip::LevelIn(pitch)};
+    if (!SetUp(ssip::SessionCommands(voice, base_), abandon))
+        return false;
     voice_ = voice;
     NoteServerState(address_, kConnected);
     if (orphan_) {
@@ -331,6 +333,22 @@ bool SsipBackend::Connect(const ssip::Voice &voice, HANDLE abandon) {
         orphan_ = 0;
     }
     return Connected();
+}
+
+bool SsipBackend::SetUp(const std::vector<ssip::Command> &commands, HANDLE abandon) {
+    for (const ssip::Command &command : commands) {
+        ssip::Block reply;
+        if (!Command(command.line, &reply, abandon))
+            return false;
+        if (command.required && !reply.IsOk()) {
+            Disconnect(kNone, 0);
+            NoteServerState(address_, kRefused, reply.code);
+            return false;
+        }
+        if (reply.code == 245)
+            clientId_ = reply.MessageId();
+    }
+    return true;
 }
 
 void SsipBackend::Disconnect(Loss why, unsigned long error) {
@@ -460,7 +478,7 @@ bool SsipBackend::Command(const std::string &line, ssip::Block *reply, HANDLE st
 }
 
 bool SsipBackend::SetVoice(const ssip::Voice &voice, HANDLE stop) {
-    for (const ssip::Command &command : ssip::VoiceCommands(voice)) {
+    for (const ssip::Command &command : ssip::VoiceCommands(voice, base_)) {
         ssip::Block reply;
         if (!Command(command.line, &reply, stop))
             return false;

@@ -182,25 +182,44 @@ Voice VoiceFor(const TTSMODEINFOA &mode) {
     return voice;
 }
 
-std::vector<Command> VoiceCommands(const Voice &voice) {
+int LevelIn(const Block &reply) {
+    if (reply.code != 251 || reply.lines.size() < 2)
+        return 0;
+    const std::string &text = reply.lines[0];
+    size_t digits = text.compare(0, 1, "-") == 0 ? 1 : 0;
+    if (text.size() == digits || text.size() > digits + 3 ||
+        text.find_first_not_of("0123456789", digits) != std::string::npos)
+        return 0;
+    int level = atoi(text.c_str());
+    return level >= -100 && level <= 100 ? level : 0;
+}
+
+std::vector<Command> VoiceCommands(const Voice &voice, const Base &base) {
+    // Beyond the ends the server refuses the setting: the nearest it takes.
+    auto onBase = [](int own, int offset) {
+        int level = own + offset;
+        return std::to_string(level < -100 ? -100 : level > 100 ? 100 : level);
+    };
     return {
         {"SET SELF LANGUAGE " + voice.language, false},
         {"SET SELF VOICE_TYPE " + voice.voiceType, false},
-        {"SET SELF RATE " + std::to_string(voice.rate), false},
-        {"SET SELF PITCH " + std::to_string(voice.pitch), false},
+        {"SET SELF RATE " + onBase(base.rate, voice.rate), false},
+        {"SET SELF PITCH " + onBase(base.pitch, voice.pitch), false},
     };
 }
 
-std::vector<Command> SessionCommands(const std::string &clientName, const Voice &voice) {
-    std::vector<Command> commands = {
+std::vector<Command> OpeningCommands(const std::string &clientName) {
+    return {
         {"SET SELF CLIENT_NAME " + clientName, true},
         // Each text queues behind the one being spoken; "text" would cut it off.
         {"SET SELF PRIORITY message", true},
         // Another default module of a desktop's server may have no Hungarian.
         {"SET SELF OUTPUT_MODULE espeak-ng", false},
     };
-    for (const Command &c : VoiceCommands(voice))
-        commands.push_back(c);
+}
+
+std::vector<Command> SessionCommands(const Voice &voice, const Base &base) {
+    std::vector<Command> commands = VoiceCommands(voice, base);
     // Its number lets a later connection cancel what this one left sounding.
     commands.push_back({"HISTORY GET CLIENT_ID", false});
     commands.push_back({"SET SELF NOTIFICATION END on", true});

@@ -71,8 +71,8 @@ private:
 struct Voice {
     std::string language;  // ISO 639 code, e.g. "hu"
     std::string voiceType; // MALE1 ... CHILD_FEMALE
-    int rate;              // -100 .. 100
-    int pitch;             // -100 .. 100
+    int rate;              // added to the user's own rate
+    int pitch;             // added to the user's own pitch
 
     bool operator==(const Voice &other) const {
         return language == other.language && voiceType == other.voiceType && rate == other.rate &&
@@ -85,6 +85,17 @@ struct Voice {
 // second variant (another person of that gender), "gyors" and "lassú" the rate.
 Voice VoiceFor(const TTSMODEINFOA &mode);
 
+// What the user set on the server (its defaults, or its settings for this
+// client): the rate and pitch a fresh connection reports, -100 .. 100.
+struct Base {
+    int rate;
+    int pitch;
+};
+
+// The value in the reply to GET RATE or GET PITCH; 0, the factory default,
+// when the server refused or answered with something else.
+int LevelIn(const Block &reply);
+
 struct Command {
     std::string line; // without the CRLF
     // Without it the connection is of no use: no queueing priority, or no
@@ -93,11 +104,14 @@ struct Command {
     bool required;
 };
 
-// The commands that set up a connection for this client and voice, in the
-// order they are sent. Each must be answered before the next goes out.
-std::vector<Command> SessionCommands(const std::string &clientName, const Voice &voice);
+// The commands that set up a connection, in the order they are sent; each
+// must be answered before the next goes out. First those that name this
+// client (the server applies its settings for it then), then GET RATE and
+// GET PITCH for the base, then these for the voice on that base.
+std::vector<Command> OpeningCommands(const std::string &clientName);
+std::vector<Command> SessionCommands(const Voice &voice, const Base &base);
 // The part of it that changes the voice on a living connection.
-std::vector<Command> VoiceCommands(const Voice &voice);
+std::vector<Command> VoiceCommands(const Voice &voice, const Base &base);
 
 // "user:program:speechrt", with anything that would break the line replaced.
 std::string ClientName(const std::string &user, const std::string &program);

@@ -80,14 +80,14 @@ TEST_F(SsipBackendTest, SetsUpItsSessionAndSpeaksEachTextAsOneMessageToItsEnd) {
     auto backend = Backend(server.Port());
     backend->Prepare(voice_, cutOff_);
     std::vector<std::string> setUp = server.Received();
-    ASSERT_EQ(10u, setUp.size());
+    ASSERT_EQ(12u, setUp.size());
     EXPECT_EQ(0u, setUp[0].find("SET SELF CLIENT_NAME ")) << setUp[0];
     EXPECT_EQ(":ssip_tests:speechrt", setUp[0].substr(setUp[0].size() - 20));
     std::vector<std::string> rest(setUp.begin() + 1, setUp.end());
-    EXPECT_EQ((std::vector<std::string>{"SET SELF PRIORITY message", "SET SELF OUTPUT_MODULE espeak-ng",
-                                        "SET SELF LANGUAGE hu", "SET SELF VOICE_TYPE FEMALE1", "SET SELF RATE 0",
-                                        "SET SELF PITCH 0", "HISTORY GET CLIENT_ID", "SET SELF NOTIFICATION END on",
-                                        "SET SELF NOTIFICATION CANCEL on"}),
+    EXPECT_EQ((std::vector<std::string>{"SET SELF PRIORITY message", "SET SELF OUTPUT_MODULE espeak-ng", "GET RATE",
+                                        "GET PITCH", "SET SELF LANGUAGE hu", "SET SELF VOICE_TYPE FEMALE1",
+                                        "SET SELF RATE 0", "SET SELF PITCH 0", "HISTORY GET CLIENT_ID",
+                                        "SET SELF NOTIFICATION END on", "SET SELF NOTIFICATION CANCEL on"}),
               rest);
 
     // The fake slips a stray event and a BEGIN in before the reply; the
@@ -101,6 +101,43 @@ TEST_F(SsipBackendTest, SetsUpItsSessionAndSpeaksEachTextAsOneMessageToItsEnd) {
     Timed(*backend, "m\xe1sodik");
     EXPECT_EQ((std::vector<std::string>{"SPEAK", u8"DATA:..pont\r\nárvíztűrő\r\n..", "SPEAK", u8"DATA:második"}),
               Speaks(server));
+}
+
+// What the user set (the server's defaults, or its settings for this client)
+// is what a fresh connection reports: a voice moves away from that, and back.
+TEST_F(SsipBackendTest, AVoiceSetsItsRateAndPitchFromTheUsersOwn) {
+    TTSMODEINFOA fast = voice_;
+    lstrcpyA(fast.szStyle, "gyors");
+    const struct {
+        int rate, pitch;
+        const char *refuse;
+        std::vector<std::string> sent; // ordinary voice, "gyors", ordinary again
+    } cases[] = {
+        {25, -10, "", {"RATE 25", "PITCH -10", "RATE 65", "PITCH -10", "RATE 25", "PITCH -10"}},
+        {80, 0, "", {"RATE 80", "PITCH 0", "RATE 100", "PITCH 0", "RATE 80", "PITCH 0"}},
+        // A server that will not tell: its factory default stands in.
+        {25, -10, "GET", {"RATE 0", "PITCH 0", "RATE 40", "PITCH 0", "RATE 0", "PITCH 0"}},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(std::to_string(c.rate) + " refusing \"" + c.refuse + "\"");
+        FakeSsipOptions options;
+        options.speakMs = 10;
+        options.rate = c.rate;
+        options.pitch = c.pitch;
+        options.refuse = c.refuse;
+        FakeSsipServer server(options);
+        auto backend = Backend(server.Port());
+        backend->Prepare(voice_, cutOff_);
+        EXPECT_TRUE(backend->Speak("gyors", fast, cutOff_));
+        EXPECT_TRUE(backend->Speak("rendes", voice_, cutOff_));
+        std::vector<std::string> sent;
+        for (const std::string &e : server.Received()) {
+            if (e.compare(0, 14, "SET SELF RATE ") == 0 || e.compare(0, 15, "SET SELF PITCH ") == 0)
+                sent.push_back(e.substr(9));
+        }
+        EXPECT_EQ(c.sent, sent);
+        EXPECT_EQ((std::vector<std::string>{"SPEAK", "DATA:gyors", "SPEAK", "DATA:rendes"}), Speaks(server));
+    }
 }
 
 TEST_F(SsipBackendTest, CutOffReturnsAtOnceAndCancelDoesNotWaitForTheServer) {
@@ -182,7 +219,7 @@ TEST_F(SsipBackendTest, ReconnectsWhenTheServerRestarts) {
     std::vector<std::string> received = server->Received();
     ASSERT_GE(received.size(), 11u);
     EXPECT_EQ(0u, received[0].find("SET SELF CLIENT_NAME "));
-    EXPECT_EQ("SET SELF VOICE_TYPE FEMALE1", received[4]);
+    EXPECT_EQ("SET SELF VOICE_TYPE FEMALE1", received[6]);
     EXPECT_EQ((std::vector<std::string>{"SPEAK", u8"DATA:három"}), Speaks(*server));
     std::vector<std::string> states;
     for (const std::string &line : JournalOf("Speech.Server"))

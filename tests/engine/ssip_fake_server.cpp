@@ -2,6 +2,8 @@
 // clients, messages queued per client and ended on time unless cancelled.
 #include "ssip_fake_server.h"
 
+#include <stdlib.h>
+
 FakeSsipServer::FakeSsipServer(const FakeSsipOptions &options, unsigned short port)
     : options_(options), listener_(INVALID_SOCKET), port_(0), nextId_(1), nextClient_(1), stop_(false) {
     WSADATA data;
@@ -150,7 +152,13 @@ void FakeSsipServer::Handle(Client &c, const std::string &line) {
         Reply(c, "213 OK CANCELED"); // another client's messages: only recorded
     } else if (line == "HISTORY GET CLIENT_ID") {
         Reply(c, "245-" + std::to_string(c.id) + "\r\n245 OK CLIENT ID SENT");
+    } else if (line == "GET RATE" || line == "GET PITCH") {
+        Reply(c, "251-" + std::to_string(line == "GET RATE" ? c.rate : c.pitch) + "\r\n251 OK GET RETURNED");
     } else if (line.compare(0, 9, "SET SELF ") == 0) {
+        if (line.compare(0, 14, "SET SELF RATE ") == 0)
+            c.rate = atoi(line.c_str() + 14);
+        if (line.compare(0, 15, "SET SELF PITCH ") == 0)
+            c.pitch = atoi(line.c_str() + 15);
         if (line == "SET SELF NOTIFICATION END on")
             c.notifyEnd = true;
         if (line == "SET SELF NOTIFICATION CANCEL on")
@@ -181,6 +189,8 @@ void FakeSsipServer::Run() {
                 Client c;
                 c.sock = s;
                 c.id = nextClient_++;
+                c.rate = options_.rate;
+                c.pitch = options_.pitch;
                 clients.push_back(c);
             }
         }

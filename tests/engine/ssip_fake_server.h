@@ -16,6 +16,7 @@ struct FakeSsipOptions {
     bool strayEventFirst = true;   // an old message's CANCELED and this one's BEGIN before the 225 reply
     std::string refuse;            // a command starting with this is answered with an error
     DWORD speakReplyDelayMs = 0;   // only the reply to a text comes this late; the text sounds meanwhile
+    int rate = 0, pitch = 0;       // what a new client starts with, as the user configured the server
     // How the server misbehaves once a client's set-up is done: it answers
     // nothing (wedged), answers a byte every `trickleMs` (trickling), or
     // answers a text with an endless event block for `floodMs` (flooding).
@@ -47,6 +48,7 @@ private:
         bool inData = false;
         std::string data;
         bool notifyEnd = false, notifyCancel = false;
+        int rate = 0, pitch = 0;
         bool setUp = false;                                   // the client's set-up is done: faults apply
         std::vector<std::pair<unsigned long, DWORD>> playing; // message id, tick its sound ends
         std::vector<std::pair<DWORD, std::string>> later;     // bytes held back, in order, with the tick they go
