@@ -334,6 +334,12 @@ TEST_F(SsipBackendTest, RealServerCancelsATextWhoseReplyCameTooLate) {
     EXPECT_TRUE(spoken);
     // Ten seconds of speech: only a CANCEL ends it this soon.
     EXPECT_TRUE(proxy.WaitFromServer("703", 1500)) << "the server still speaks the text";
+    // The rate the server was configured with, as a user would: an ordinary voice keeps it.
+    char rate[8];
+    len = GetEnvironmentVariableA("SPEECHRT_TEST_SERVER_RATE", rate, sizeof rate);
+    if (len && len < sizeof rate) {
+        EXPECT_NE(std::string::npos, proxy.FromClient().find("SET SELF RATE " + std::string(rate) + "\r\n"));
+    }
 }
 
 // Through the runtime as the programs use it, with SPEECHRT_SSIP set.

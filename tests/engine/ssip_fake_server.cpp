@@ -261,6 +261,11 @@ bool SsipProxy::WaitFromServer(const std::string &prefix, DWORD timeoutMs) const
     return false;
 }
 
+std::string SsipProxy::FromClient() const {
+    std::lock_guard<std::mutex> hold(lock_);
+    return fromClient_;
+}
+
 // One client at a time, which is all a backend makes.
 void SsipProxy::Run() {
     SOCKET client = INVALID_SOCKET, server = INVALID_SOCKET;
@@ -291,6 +296,8 @@ void SsipProxy::Run() {
             int n = recv(client, buffer, sizeof buffer, 0);
             if (n > 0) {
                 send(server, buffer, n, 0);
+                std::lock_guard<std::mutex> hold(lock_);
+                fromClient_.append(buffer, n);
             } else {
                 closesocket(client);
                 client = INVALID_SOCKET;

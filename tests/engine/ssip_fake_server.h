@@ -86,6 +86,8 @@ public:
     std::string Address() const { return "127.0.0.1:" + std::to_string(port_); }
     // Waits until the server has sent a line that starts with `prefix`.
     bool WaitFromServer(const std::string &prefix, DWORD timeoutMs) const;
+    // Everything the client has sent so far.
+    std::string FromClient() const;
 
 private:
     void Run();
@@ -97,5 +99,6 @@ private:
     volatile bool stop_;
     mutable std::mutex lock_;
     std::vector<std::string> fromServer_;
+    std::string fromClient_;
     std::thread thread_;
 };
