@@ -207,6 +207,19 @@ void OnCommandFailed(HWND dialog, int id)
         ShowFailure(dialog, kDeleteFailure, E_OUTOFMEMORY);
 }
 
+// Ends the dialog. Closing it from the keyboard while its window menu's Move
+// or Size is going on leaves the system's loop for that running, and Wine's
+// goes on with the dialog hidden: only a quit request ends it, and it keeps
+// that request for itself.
+void Close(HWND dialog, INT_PTR result)
+{
+    EndDialog(dialog, result);
+    GUITHREADINFO thread = {};
+    thread.cbSize = sizeof thread;
+    if (GetGUIThreadInfo(GetCurrentThreadId(), &thread) && (thread.flags & GUI_INMOVESIZE))
+        PostQuitMessage(0);
+}
+
 } // namespace
 
 DictionaryDialog::DictionaryDialog(HINSTANCE instance)
@@ -288,10 +301,10 @@ void DictionaryDialog::OnCommand(HWND dialog, int id, int code)
         break;
     case IDC_EXIT:
         if (code == BN_CLICKED)
-            EndDialog(dialog, 1);
+            Close(dialog, 1);
         break;
     case IDCANCEL: // Esc and the close box
-        EndDialog(dialog, IDCANCEL);
+        Close(dialog, IDCANCEL);
         break;
     }
 }

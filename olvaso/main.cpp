@@ -39,12 +39,18 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int showSta
     TimingMark("painted");
 
     HACCEL accelerators = LoadAcceleratorsA(instance, "Read");
-    MSG msg;
+    MSG msg = {};
+    // Moving or sizing the window from its window menu runs a loop of the
+    // system's, and Wine's keeps for itself the quit request that closing
+    // the window meanwhile posts: the window being gone ends the program all
+    // the same.
     while (GetMessageA(&msg, nullptr, 0, 0) > 0) {
         if (!TranslateAcceleratorA(window, accelerators, &msg)) {
             TranslateMessage(&msg);
             DispatchMessageA(&msg);
         }
+        if (!IsWindow(window))
+            break;
     }
-    return (int)msg.wParam;
+    return msg.message == WM_QUIT ? (int)msg.wParam : 0;
 }
