@@ -511,11 +511,18 @@ class Soak:
     def answer(self, b):
         r = self.rng.random()
         if b.caption in (OPEN_CAPTION, SAVE_CAPTION):
-            at_top = unesc(h.wdrive("childtext", b.hwnd, PATH_LABEL)[0]).lower() == h.winpath(self.box).lower()
+            # The dialog may have closed since the check saw it (a late key).
+            label = h.wdrive("childtext", b.hwnd, PATH_LABEL)
+            if not label:
+                return "dialog gone before its answer"
+            at_top = unesc(label[0]).lower() == h.winpath(self.box).lower()
             if r < 0.5:
                 names = ["a.txt", "b.txt", "uj.txt", "sub", "sub\\c.txt", "*.txt", "nincs.txt", "ék ő.txt", ""]
                 name = self.rng.choice(names + ([] if at_top else [".."]))
-                name_box = h.wdrive("child", b.hwnd, NAME_BOX)[0]
+                found = h.wdrive("child", b.hwnd, NAME_BOX)
+                if not found:
+                    return "dialog gone before its answer"
+                name_box = found[0]
                 h.wdrive("keys", name_box, "0x24")
                 h.wdrive("keys", name_box, "0x10+0x23")  # Home, Shift+End: the old name goes
                 if name:
