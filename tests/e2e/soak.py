@@ -627,7 +627,9 @@ class Soak:
     def speak(self):
         """Something short the program speaks at once."""
         if self.name == "vorira":
-            self.press(["ctrl+End", "Return"])
+            # Typed over everything: an edit box filled to its limit by a paste
+            # takes nothing more, and F1 would read that long line instead.
+            self.press(["ctrl+a"])
             self.type(self.edit, self.words(3, 6))
             return self.press(["F1"])
         if self.name == "dalnoka":
