@@ -627,9 +627,11 @@ class Soak:
     def speak(self):
         """Something short the program speaks at once."""
         if self.name == "vorira":
-            # Typed over everything: an edit box filled to its limit by a paste
-            # takes nothing more, and F1 would read that long line instead.
-            self.press(["ctrl+a"])
+            # Esc first: a long reading (F3 of a big file) would keep the
+            # text queued behind it. Typed over everything: an edit box filled
+            # to its limit by a paste takes nothing more, and F1 would read
+            # that long line instead.
+            self.press(["Escape", "ctrl+a"])
             self.type(self.edit, self.words(3, 6))
             return self.press(["F1"])
         if self.name == "dalnoka":
