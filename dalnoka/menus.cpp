@@ -24,5 +24,9 @@ void UpdateOptionChecks(const HeadState &head, HWND window)
     CheckMenuItem(head.SystemMenu, CMD_TOGGLE_EMPTY_CLIPBOARD, emptyClipboard);
     CheckMenuItem(head.SettingsMenu, CMD_TOGGLE_READ_ON_COPY, readOnCopy);
     CheckMenuItem(head.SettingsMenu, CMD_TOGGLE_EMPTY_CLIPBOARD, emptyClipboard);
-    DrawMenuBar(window);
+    // At creation the window is not shown yet: its bar is drawn when it is,
+    // and Wine redraws a hidden bar as a whole frame change, a few
+    // milliseconds of start-up for nothing to see.
+    if (IsWindowVisible(window))
+        DrawMenuBar(window);
 }
