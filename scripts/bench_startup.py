@@ -9,6 +9,10 @@ and a warm Wine server. Reports, from one run:
     window program, Vorira and Dalnoka, measured in interleaved rounds (each
     round starts every program once, in an order that turns from round to
     round), and the ratio of each program's median to the bare window's;
+  - in the same rounds, the bare window that also calls CoInitialize in its
+    WM_CREATE, and one that also creates and releases the runtime's voice
+    enumerator there: what any SAPI4 client that initialises COM and loads
+    its engine before its window shows pays at least, under this Wine;
   - with --against DIR, the same for the vorira.exe, dalnoka.exe and
     speechrt.dll in DIR (e.g. a build of an older commit), in the same rounds;
   - where the time goes: the median of each start-up phase, from the marks the
@@ -114,11 +118,11 @@ STRIP = "%s-w64-mingw32-strip" % os.environ.get("VERBANOR_ARCH", "i686")
 
 
 def start_once(exe, title, env, done=lambda: True):
-    """Seconds from starting `exe` to its window being mapped, the start time and the mapping time.
-    The program is ended once `done()` holds too (at most 20 s later)."""
+    """Seconds from starting `exe` (a path, or a path and its arguments) to its window being mapped, the start
+    time and the mapping time. The program is ended once `done()` holds too (at most 20 s later)."""
     WATCH.drain()
     t0 = time.time()
-    proc = subprocess.Popen(["wine", exe], env=env, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+    proc = subprocess.Popen(["wine"] + (exe if isinstance(exe, list) else [exe]), env=env, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
                             stderr=subprocess.DEVNULL)
     t1 = WATCH.wait_mapped(title)
     deadline = t1 + 20
@@ -193,14 +197,19 @@ def main():
 
     built = {"vorira": h.EXES["vorira"], "dalnoka": h.EXES["dalnoka"],
              "speechrt": os.path.join(h.BUILD, "engine", "speechrt.dll")}
-    sets = {"": stage("new", None, built.values())}
+    # The second yardstick sits beside the runtime, which it loads by name.
+    barecom = os.path.join(h.BUILD, "tests", "e2e", "barecom.exe")
+    sets = {"": stage("new", None, list(built.values()) + [barecom])}
     if args.against:
         sets["old "] = stage("old", None, [os.path.join(args.against, n)
                                            for n in ("vorira.exe", "dalnoka.exe", "speechrt.dll")])
     extra = {"SPEECHRT_SSIP": args.ssip} if args.ssip else {}
     env = h.wine_env(extra)
     bare = os.path.join(stage("bare", None, [os.path.join(h.BUILD, "tests", "e2e", "barewnd.exe")]), "barewnd.exe")
-    entries = [("bare window", bare, TITLES["bare"])]
+    barecom = os.path.join(sets[""], "barecom.exe")
+    entries = [("bare window", bare, TITLES["bare"]),
+               ("+ CoInitialize", barecom, TITLES["bare"]),
+               ("+ runtime loaded", [barecom, "runtime"], TITLES["bare"])]
     for label, folder in sets.items():
         for prog in ("vorira", "dalnoka"):
             entries.append((label + prog.capitalize(), os.path.join(folder, prog + ".exe"), TITLES[prog]))
