@@ -128,10 +128,16 @@ LogLevel 0
 AddModule "espeak-ng" "sd_espeak-ng" "espeak-ng.conf"
 EOF
     if [ -f /etc/speech-dispatcher/modules/espeak-ng.conf ]; then
-        cp /etc/speech-dispatcher/modules/espeak-ng.conf "$conf/modules/"
+        { grep -v '^ *EspeakAudioChunkSize' /etc/speech-dispatcher/modules/espeak-ng.conf || true; } \
+            >"$conf/modules/espeak-ng.conf"
     else
         : >"$conf/modules/espeak-ng.conf"
     fi
+    # After a CANCEL the server goes on playing the module's chunks until the
+    # module confirms the stop, some 60 ms later: 50 ms chunks instead of the
+    # shipped 300 ms silence a reset and start speech sooner (measured with
+    # scripts/bench_audio.sh).
+    echo "EspeakAudioChunkSize 50" >>"$conf/modules/espeak-ng.conf"
     # No idle time-out: the owners' watch ends it.
     setsid speech-dispatcher -s -t 0 -c inet_socket -p "$port" -C "$conf" -P "$dir/speechd-own.pid" \
         -L "$dir/log" </dev/null >>"$dir/log/stdout.log" 2>&1 {lock}>&- &
