@@ -7,6 +7,8 @@ eSpeak NG and a PulseAudio null sink whose monitor is recorded.
   AudioReset -> silence                 (Esc; time of its AudioReset line)
     of which the runtime's part          (AudioReset -> its Speech.CutOff line,
                                           written once CANCEL has gone out)
+  the server alone: CANCEL -> silence   (a plain SSIP client, no Wine, no
+                                         runtime: the floor of the line above)
   first message after a cold start      (a fresh speech-dispatcher, no warm-up;
                                          and a fresh Vorira on a warm server)
   eSpeak NG alone                       (espeak-ng -v hu: to its first sample on
@@ -95,6 +97,38 @@ class Bench:
         self.results["AudioReset -> silence"] = silence
         self.results["AudioReset -> CANCEL sent (the runtime's part)"] = runtime
 
+    def server_runs(self):
+        """The same reading and stop, sent by a plain SSIP client over TCP."""
+        silence = []
+        with socket.create_connection(("127.0.0.1", self.port), timeout=20) as conn:
+            lines = conn.makefile("rwb")
+
+            def command(text):
+                lines.write(text.encode("utf-8") + b"\r\n")
+                lines.flush()
+                while True:
+                    reply = lines.readline().decode("utf-8", "replace")
+                    if len(reply) < 4 or reply[3] == " ":
+                        return reply
+
+            command("SET SELF CLIENT_NAME user:bench:server")
+            command("SET SELF LANGUAGE hu")
+            for _ in range(self.runs):
+                rec = audio.Recorder(self.pulse_env)
+                time.sleep(0.3)
+                command("SPEAK")
+                # The text on one line, then the lone dot that ends it.
+                command(" ".join([TEXT] * 3) + "\r\n.")
+                h.wait_for(lambda: rec.first_sound(0.0), 20, 0.02, "first sample")
+                time.sleep(1.0)
+                sent = time.time()
+                command("CANCEL self")
+                time.sleep(0.8)
+                rec.stop()
+                last = rec.last_sound(sent)
+                silence.append(last - sent if last else 0.0)
+        self.results["the server alone: CANCEL -> silence"] = silence
+
     def cold_runs_(self):
         server_cold, program_cold = [], []
         for _ in range(self.cold_runs):
@@ -156,6 +190,7 @@ class Bench:
         self.start_server()
         try:
             self.warm_runs()
+            self.server_runs()
             self.espeak_runs()
             self.cold_runs_()
         finally:
