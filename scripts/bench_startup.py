@@ -122,7 +122,8 @@ def start_once(exe, title, env, done=lambda: True):
     time and the mapping time. The program is ended once `done()` holds too (at most 20 s later)."""
     WATCH.drain()
     t0 = time.time()
-    proc = subprocess.Popen(["wine"] + (exe if isinstance(exe, list) else [exe]), env=env, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+    command = ["wine"] + (exe if isinstance(exe, list) else [exe])
+    proc = subprocess.Popen(command, env=env, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
                             stderr=subprocess.DEVNULL)
     t1 = WATCH.wait_mapped(title)
     deadline = t1 + 20
@@ -198,8 +199,8 @@ def main():
     built = {"vorira": h.EXES["vorira"], "dalnoka": h.EXES["dalnoka"],
              "speechrt": os.path.join(h.BUILD, "engine", "speechrt.dll")}
     # The second yardstick sits beside the runtime, which it loads by name.
-    barecom = os.path.join(h.BUILD, "tests", "e2e", "barecom.exe")
-    sets = {"": stage("new", None, list(built.values()) + [barecom])}
+    yardstick = os.path.join(h.BUILD, "tests", "e2e", "barecom.exe")
+    sets = {"": stage("new", None, list(built.values()) + [yardstick])}
     if args.against:
         sets["old "] = stage("old", None, [os.path.join(args.against, n)
                                            for n in ("vorira.exe", "dalnoka.exe", "speechrt.dll")])
