@@ -363,7 +363,7 @@ class Soak:
             self.end_run(crashed=False)
 
     def backtrace(self):
-        """Where every thread of a program that does not end is: a file for the evidence."""
+        """Where every thread of a program that does not end or answer is: a file for the evidence."""
         path = os.path.join(self.logs, "threads-%d.txt" % self.step)
         try:
             # winedbg walks every process of the Wine session; the program's
@@ -677,7 +677,7 @@ class Soak:
         if answer[-1:] == ["1"] or self.prog.proc.poll() is not None:
             return True
         self.counts["crashes"] += 1
-        self.fail("the window did not answer within %d ms (%r)" % (HANG_MS, answer))
+        self.fail("the window did not answer within %d ms (%r)" % (HANG_MS, answer), [self.backtrace()])
         self.prog.kill()
         self.start()
         return False
