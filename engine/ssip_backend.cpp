@@ -102,6 +102,26 @@ std::vector<unsigned long> TakeOrphans(const ssip::Address &address, bool forget
     return ids;
 }
 
+} // namespace
+
+void KeepOrphan(const ssip::Address &address, unsigned long clientId) {
+    try {
+        Orphan orphan = {ServerName(address), clientId};
+        AcquireSRWLockExclusive(&g_orphanLock);
+        if (g_orphans.size() >= kMaxOrphans)
+            g_orphans.pop_front();
+        try {
+            g_orphans.push_back(orphan);
+        } catch (const std::bad_alloc &) {
+            // Only the recovery is lost, never the call that needed it.
+        }
+        ReleaseSRWLockExclusive(&g_orphanLock);
+    } catch (const std::bad_alloc &) {
+    }
+}
+
+namespace {
+
 // At most this much is read at a time before the worker looks at the
 // cut-off again, so that a server that floods cannot hold it.
 const int kReadSlice = 64 * 1024;
@@ -195,26 +215,6 @@ int Resolve(const std::string &host, HANDLE abandon, DWORD timeoutMs, in_addr *o
     DropLookup(lookup);
     return error;
 }
-
-} // namespace
-
-void KeepOrphan(const ssip::Address &address, unsigned long clientId) {
-    try {
-        Orphan orphan = {ServerName(address), clientId};
-        AcquireSRWLockExclusive(&g_orphanLock);
-        if (g_orphans.size() >= kMaxOrphans)
-            g_orphans.pop_front();
-        try {
-            g_orphans.push_back(orphan);
-        } catch (const std::bad_alloc &) {
-            // Only the recovery is lost, never the call that needed it.
-        }
-        ReleaseSRWLockExclusive(&g_orphanLock);
-    } catch (const std::bad_alloc &) {
-    }
-}
-
-namespace {
 
 class SsipBackend final : public SpeechBackend {
 public:
