@@ -13,6 +13,10 @@ namespace {
 // A bound for the notice loop: each round is caused by a change that arrived
 // while the previous round ran, so this only guards against a feedback loop.
 const int kMaxNoticeRounds = 8;
+// How long a viewer down the chain gets to take a notice. One that is hung
+// (or stopped in a debugger) would otherwise freeze us with it; the platform
+// gives up on a hung one at once.
+const UINT kChainSendMs = 1000;
 
 SIZE_T BytesBeforeZero(const char *p, SIZE_T size)
 {
@@ -96,12 +100,13 @@ int ReadOnce(HeadState &head, ClipboardPort &port)
     port.ShowColour(port.IsAvailable(CF_TEXT) != FALSE);
     const void *bytes = port.Lock(data);
     // The block need not hold a terminating zero: its size bounds the read.
-    bool spoken = SpeakBlock(port, format, bytes, bytes ? port.Size(data) : 0);
+    bool spoken = !head.VoiceChanging && SpeakBlock(port, format, bytes, bytes ? port.Size(data) : 0);
     if (bytes)
         port.Unlock(data);
     if (!spoken) {
         // Emptying now would throw away a text nobody heard: it stays on the
         // clipboard, the window stays red and the text pending.
+        head.ReadHeld = true;
         port.Close();
         return 0;
     }
@@ -182,6 +187,18 @@ void OnReadPendingCommand(HeadState &head, ClipboardPort &port)
         ReadClipboardAloud(head, port);
 }
 
+void VoiceChanged(HeadState &head, ClipboardPort &port)
+{
+    if (head.TextPending && head.ReadOnCopy)
+        port.SendReadCommand();
+}
+
+void PassNoticeOn(HWND next, UINT msg, WPARAM wParam, LPARAM lParam)
+{
+    DWORD_PTR result;
+    SendMessageTimeoutA(next, msg, wParam, lParam, SMTO_NORMAL | SMTO_ABORTIFHUNG, kChainSendMs, &result);
+}
+
 void ClipboardNotice(HeadState &head, ClipboardPort &port)
 {
     head.NoticePending = true;
@@ -199,9 +216,12 @@ ActivationOutcome ActivateHead(HeadState &head, ClipboardPort &port, int state)
     }
     if (!head.TextPending || head.ReadOnCopy || state == WA_INACTIVE)
         return ActivationIgnored;
+    head.ReadHeld = false;
     port.SendReadCommand();
     if (head.TextPending) {
-        head.TextPending = 0;
+        // A text that no voice took is not "nothing": the next click tries again.
+        if (!head.ReadHeld)
+            head.TextPending = 0;
         return ActivationReadNothing;
     }
     return ActivationRead;

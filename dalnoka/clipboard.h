@@ -56,6 +56,13 @@ void OnReadPendingCommand(HeadState &head, ClipboardPort &port);
 // WM_DRAWCLIPBOARD, after it was passed on down the chain.
 void ClipboardNotice(HeadState &head, ClipboardPort &port);
 
+// Once a new voice is loaded: text copied during the change, with
+// read-on-copy on, is read now.
+void VoiceChanged(HeadState &head, ClipboardPort &port);
+// Passes a clipboard-chain notice on to the next viewer, giving up on one
+// that does not answer.
+void PassNoticeOn(HWND next, UINT msg, WPARAM wParam, LPARAM lParam);
+
 enum ActivationOutcome {
     ActivationIgnored,     // nothing read; the window keeps the foreground
     ActivationReadNothing, // a read was tried and found nothing

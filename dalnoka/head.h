@@ -40,6 +40,13 @@ struct HeadState : DalnokaSettings {
     // GetClipboardSequenceNumber when the last read spoke its data (0: none);
     // a later notice about that same content does not make it pending again.
     DWORD LastReadSequence = 0;
+    // A voice is being chosen: its release pumps messages and its failure box
+    // runs a loop, with the engine handle empty for a while. That is no "no
+    // voice at all": a text read meanwhile stays on the clipboard, pending.
+    bool VoiceChanging = false;
+    // The last read found text but no voice took it (refused, or none while
+    // a voice was changing): it stays pending for the next click.
+    bool ReadHeld = false;
 };
 
 extern HeadState g_head;

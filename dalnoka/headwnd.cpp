@@ -43,6 +43,18 @@ private:
     HWND window_;
 };
 
+// The voice of index CurrentVoiceNum, with the clipboard's reading held back
+// while the engine handle is empty on the way.
+void SelectHeadVoice(HWND hwnd)
+{
+    bool outermost = !g_head.VoiceChanging;
+    g_head.VoiceChanging = true;
+    TtsSelectVoice(hwnd, g_head.MenuList, TTS_FIRST_VOICE_ID, TTS_MAKER, TTS_PRODUCT, g_head.CurrentVoiceNum,
+                   g_head.VoiceCount, &g_head.Engine);
+    if (outermost)
+        g_head.VoiceChanging = false;
+}
+
 LRESULT OnCreate(HWND hwnd, const CREATESTRUCTA *cs)
 {
     TimingMark("create");
@@ -62,8 +74,9 @@ LRESULT OnCreate(HWND hwnd, const CREATESTRUCTA *cs)
     TtsFillVoiceMenus(hwnd, g_head.MenuList, TTS_FIRST_VOICE_ID, TTS_MAKER, TTS_PRODUCT, &g_head.VoiceCount);
     TimingMark("voices");
     ReworkSystemMenu(g_head.SystemMenu);
-    TtsSelectVoice(hwnd, g_head.MenuList, TTS_FIRST_VOICE_ID, TTS_MAKER, TTS_PRODUCT, g_head.CurrentVoiceNum,
-                   g_head.VoiceCount, &g_head.Engine);
+    // What was copied meanwhile waits for the first activation, as any text
+    // waiting at the start does.
+    SelectHeadVoice(hwnd);
     UpdateOptionChecks(g_head, hwnd);
     AboutConfigure(AboutSettings{CMD_ABOUT_MESSAGE, true, &g_head.Engine});
     TimingMark("voice");
@@ -94,14 +107,14 @@ void OnChangeChain(HWND leaving, HWND following)
     if (leaving == g_head.NextViewer)
         g_head.NextViewer = following;
     else if (g_head.NextViewer)
-        SendMessageA(g_head.NextViewer, WM_CHANGECBCHAIN, (WPARAM)leaving, (LPARAM)following);
+        PassNoticeOn(g_head.NextViewer, WM_CHANGECBCHAIN, (WPARAM)leaving, (LPARAM)following);
 }
 
 void OnDrawClipboard(HWND hwnd, WPARAM wParam, LPARAM lParam)
 {
     // Every other viewer learns of the change before we read or empty it.
     if (g_head.NextViewer)
-        SendMessageA(g_head.NextViewer, WM_DRAWCLIPBOARD, wParam, lParam);
+        PassNoticeOn(g_head.NextViewer, WM_DRAWCLIPBOARD, wParam, lParam);
     WindowClipboard port(hwnd);
     ClipboardNotice(g_head, port);
 }
@@ -123,8 +136,12 @@ LRESULT OnCommand(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam)
     int id = LOWORD(wParam);
     if (id >= TTS_FIRST_VOICE_ID && id <= TTS_LAST_VOICE_ID) {
         g_head.CurrentVoiceNum = id - TTS_FIRST_VOICE_ID;
-        TtsSelectVoice(hwnd, g_head.MenuList, TTS_FIRST_VOICE_ID, TTS_MAKER, TTS_PRODUCT, g_head.CurrentVoiceNum,
-                       g_head.VoiceCount, &g_head.Engine);
+        bool outermost = !g_head.VoiceChanging;
+        SelectHeadVoice(hwnd);
+        if (outermost && g_head.Engine) {
+            WindowClipboard port(hwnd);
+            VoiceChanged(g_head, port);
+        }
         return DefWindowProcA(hwnd, msg, wParam, lParam);
     }
     WindowClipboard port(hwnd);

@@ -10,16 +10,24 @@
 
 #include "sapi4.h"
 
+// How a text's turn ended.
+enum SpeechEnd {
+    kSpeechFinished, // spoken to its end
+    kSpeechCutOff,   // the engine's cut-off came first
+    kSpeechUnheard,  // given up: no server took it, or none said that it ended
+};
+
 class SpeechBackend {
 public:
     virtual ~SpeechBackend() {}
 
     // Speaks `text` (ANSI code page, no terminating zero) in `voice` and
-    // returns when it has been spoken (true) or when `cutOff` is signalled
-    // (false). The engine owns `cutOff` and sets it from the client's thread;
-    // passing the event rather than calling into the backend from that thread
-    // leaves no gap between taking a text off the queue and starting it.
-    virtual bool Speak(const std::string &text, const TTSMODEINFOA &voice, HANDLE cutOff) = 0;
+    // returns when it has been spoken, given up, or as soon as `cutOff` is
+    // signalled. The engine owns `cutOff` and sets it from the client's
+    // thread; passing the event rather than calling into the backend from
+    // that thread leaves no gap between taking a text off the queue and
+    // starting it.
+    virtual SpeechEnd Speak(const std::string &text, const TTSMODEINFOA &voice, HANDLE cutOff) = 0;
 
     // Called after a Speak was cut off, to silence whatever is still sounding.
     virtual void Cancel() = 0;

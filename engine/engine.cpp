@@ -5,7 +5,7 @@
 #include "engine.h"
 #include "lock.h"
 
-#include <deque>
+#include <list>
 #include <memory>
 #include <new>
 #include <string>
@@ -26,6 +26,13 @@ namespace {
 // worker, which then ends on its own and frees what is left.
 const DWORD kJoinMs = 50;
 
+// What the queue holds at most. A key held down on a long text queues it many
+// times a second; past these the engine refuses the text as a full queue
+// does, and the caller keeps it. An empty queue takes any one text, however
+// long: a caller that stops before it speaks is never refused.
+const size_t kMaxQueuedTexts = 1000;
+const size_t kMaxQueuedBytes = 16 * 1024 * 1024;
+
 struct QueuedText {
     unsigned long id;
     std::string text; // what is spoken: the bytes before the first zero
@@ -35,8 +42,8 @@ class Engine final : public ITTSCentralA, public ITTSDialogsA {
 public:
     Engine(const VoiceMode &mode, std::unique_ptr<SpeechBackend> backend)
         : refs_(1), holders_(1), id_(NextObjectId()), mode_(mode), backend_(std::move(backend)),
-          audioDest_(NULL), module_(NULL), wake_(NULL), cutOff_(NULL), thread_(NULL), current_(0),
-          lastTextId_(0), paused_(false), shutdown_(false) {
+          audioDest_(NULL), module_(NULL), wake_(NULL), cutOff_(NULL), thread_(NULL), queuedBytes_(0), current_(0),
+          lastTextId_(0), resetLinesOwed_(0), paused_(false), shutdown_(false) {
         InitializeCriticalSection(&lock_);
         ObjectCreated();
     }
@@ -165,14 +172,20 @@ private:
     IUnknown *audioDest_; // the reference Select handed over; released at destruction
     HMODULE module_;      // the worker's hold on the DLL
 
-    // Everything below is shared with the worker and guarded by lock_.
+    // Everything below is shared with the worker and guarded by lock_. No
+    // journal line is written under it: a slow append on one side must not
+    // hold up the other, least of all the client's thread.
     CRITICAL_SECTION lock_;
-    HANDLE wake_;   // auto-reset: the queue, pause or shutdown state changed
+    HANDLE wake_;   // auto-reset: the queue, pause, shutdown or owed lines changed
     HANDLE cutOff_; // manual-reset: the text being spoken must stop now
     HANDLE thread_;
-    std::deque<QueuedText> queue_;
+    // A list, so that a text is allocated before the lock and joins the
+    // queue, or leaves it, without an allocation under it.
+    std::list<QueuedText> queue_;
+    size_t queuedBytes_;    // of the texts in the queue, and of those on their way in
     unsigned long current_; // id of the text being spoken, 0 when none
     unsigned long lastTextId_;
+    unsigned resetLinesOwed_; // resets that cut a text off and have not written their line yet
     bool paused_;
     bool shutdown_;
 };
@@ -195,36 +208,59 @@ HRESULT Engine::TextData(VOICECHARSET charset, DWORD flags, SDATA text, PVOID, I
         text.dwSize = static_cast<DWORD>(applied.size());
     }
     // The notification sink is never called: the worker must not call into
-    // the client, and the programs pass none.
-    QueuedText item;
+    // the client, and the programs pass none. Whatever the worker needs of
+    // the text is allocated here, so that a text it could not hold is
+    // refused now, while the caller still has it.
+    std::list<QueuedText> item;
     try {
-        item.text.assign(bytes, bytes ? strnlen(bytes, text.dwSize) : 0);
-        Lock hold(lock_);
-        item.id = ++lastTextId_;
-        queue_.push_back(std::move(item));
-        SetEvent(wake_);
-        // Written under the lock so that it always precedes the worker's line
-        // for the start of this text.
-        line.Num("text_id", lastTextId_).Num("size", text.dwSize).Bytes("text", bytes, text.dwSize).Write(S_OK);
+        item.emplace_back();
+        item.back().text.assign(bytes, bytes ? strnlen(bytes, text.dwSize) : 0);
     } catch (const std::bad_alloc &) {
+        line.Num("size", text.dwSize).Write(E_OUTOFMEMORY);
         return E_OUTOFMEMORY;
     }
+    size_t size = item.back().text.size();
+    bool full;
+    {
+        Lock hold(lock_);
+        full = !queue_.empty() && (queue_.size() >= kMaxQueuedTexts || queuedBytes_ + size > kMaxQueuedBytes);
+        if (!full) {
+            item.back().id = ++lastTextId_;
+            queuedBytes_ += size;
+        }
+    }
+    if (full) {
+        line.Num("size", text.dwSize).Write(TTSERR_QUEUEFULL);
+        return TTSERR_QUEUEFULL;
+    }
+    // Written before the worker can see the text, so that it precedes the
+    // worker's line for the start of this text.
+    line.Num("text_id", item.back().id).Num("size", text.dwSize).Bytes("text", bytes, text.dwSize).Write(S_OK);
+    Lock hold(lock_);
+    queue_.splice(queue_.end(), item);
+    SetEvent(wake_);
     return S_OK;
 }
 
 HRESULT Engine::AudioPause() {
-    Lock hold(lock_);
-    HRESULT hr = paused_ ? TTSERR_ALREADYPAUSED : S_OK;
-    paused_ = true;
+    HRESULT hr;
+    {
+        Lock hold(lock_);
+        hr = paused_ ? TTSERR_ALREADYPAUSED : S_OK;
+        paused_ = true;
+    }
     JournalLine("Central.AudioPause").Num("id", id_).Write(hr);
     return hr;
 }
 
 HRESULT Engine::AudioResume() {
-    Lock hold(lock_);
-    HRESULT hr = paused_ ? S_OK : TTSERR_NOTPAUSED;
-    paused_ = false;
-    SetEvent(wake_);
+    HRESULT hr;
+    {
+        Lock hold(lock_);
+        hr = paused_ ? S_OK : TTSERR_NOTPAUSED;
+        paused_ = false;
+        SetEvent(wake_);
+    }
     JournalLine("Central.AudioResume").Num("id", id_).Write(hr);
     return hr;
 }
@@ -232,12 +268,31 @@ HRESULT Engine::AudioResume() {
 HRESULT Engine::AudioReset() {
     if (HRESULT injected = InjectFault(kFaultAudioReset))
         return injected;
-    Lock hold(lock_);
-    unsigned long dropped = static_cast<unsigned long>(queue_.size());
-    queue_.clear();
-    if (current_)
-        SetEvent(cutOff_);
-    JournalLine("Central.AudioReset").Num("id", id_).Num("dropped", dropped).Num("cut", current_).Write(S_OK);
+    // The dropped texts are freed after the lock, when this goes out of scope.
+    std::list<QueuedText> dropped;
+    unsigned long cut;
+    {
+        Lock hold(lock_);
+        dropped.splice(dropped.end(), queue_);
+        for (const QueuedText &text : dropped)
+            queuedBytes_ -= text.text.size();
+        cut = current_;
+        if (cut) {
+            SetEvent(cutOff_);
+            ++resetLinesOwed_;
+        }
+    }
+    JournalLine("Central.AudioReset")
+        .Num("id", id_)
+        .Num("dropped", static_cast<unsigned long>(dropped.size()))
+        .Num("cut", cut)
+        .Write(S_OK);
+    if (cut) {
+        // The text's Speech.CutOff line waits for this one.
+        Lock hold(lock_);
+        --resetLinesOwed_;
+        SetEvent(wake_);
+    }
     return S_OK;
 }
 
@@ -293,31 +348,45 @@ void Engine::Work() {
                 break;
             item = std::move(queue_.front());
             queue_.pop_front();
+            queuedBytes_ -= item.text.size();
             current_ = item.id;
             // Any cut-off from now on is meant for this text.
             ResetEvent(cutOff_);
-            JournalLine("Speech.Start")
-                .Num("id", id_)
-                .Text("mode", ModeName())
-                .Num("text_id", item.id)
-                .Num("length", static_cast<unsigned long>(item.text.size()))
-                .Write(S_OK);
         }
-        bool spoken = false;
+        InjectFault(kFaultSpeechStart);
+        JournalLine("Speech.Start")
+            .Num("id", id_)
+            .Text("mode", ModeName())
+            .Num("text_id", item.id)
+            .Num("length", static_cast<unsigned long>(item.text.size()))
+            .Write(S_OK);
+        SpeechEnd end = kSpeechCutOff;
         bool whole = Guarded(item.id, [&] {
-            spoken = backend_->Speak(item.text, mode_.info, cutOff_);
-            if (!spoken)
+            end = backend_->Speak(item.text, mode_.info, cutOff_);
+            if (end == kSpeechCutOff)
                 backend_->Cancel();
         });
         if (!whole)
             Guarded(item.id, [&] { backend_->Cancel(); });
-        Lock hold(lock_);
-        // A reset that came as the text ended has reported it cut off: so be it.
-        if (spoken && WaitForSingleObject(cutOff_, 0) == WAIT_OBJECT_0)
-            spoken = false;
-        current_ = 0;
-        if (whole)
-            JournalLine(spoken ? "Speech.Finish" : "Speech.CutOff").Num("id", id_).Num("text_id", item.id).Write(S_OK);
+        {
+            Lock hold(lock_);
+            // A reset that came as the text ended has reported it cut off: so be it.
+            if (WaitForSingleObject(cutOff_, 0) == WAIT_OBJECT_0)
+                end = kSpeechCutOff;
+            current_ = 0;
+            // That reset writes its line outside the lock; this text's line follows it.
+            while (whole && end == kSpeechCutOff && resetLinesOwed_) {
+                LeaveCriticalSection(&lock_);
+                WaitForSingleObject(wake_, INFINITE);
+                EnterCriticalSection(&lock_);
+            }
+        }
+        if (whole) {
+            const char *event = end == kSpeechFinished ? "Speech.Finish"
+                                : end == kSpeechCutOff ? "Speech.CutOff"
+                                                       : "Speech.Unheard";
+            JournalLine(event).Num("id", id_).Num("text_id", item.id).Write(S_OK);
+        }
     }
     // The connection ends here, on this thread, never on the client's.
     Guarded(0, [&] { backend_.reset(); });
@@ -326,14 +395,15 @@ void Engine::Work() {
 void Engine::Close() {
     unsigned long dropped = 0;
     if (thread_) {
+        std::list<QueuedText> texts;
         {
             Lock hold(lock_);
             shutdown_ = true;
-            dropped = static_cast<unsigned long>(queue_.size());
-            queue_.clear();
+            texts.splice(texts.end(), queue_);
             SetEvent(cutOff_);
             SetEvent(wake_);
         }
+        dropped = static_cast<unsigned long>(texts.size());
         WaitForSingleObject(thread_, kJoinMs);
         CloseHandle(thread_);
         thread_ = NULL;

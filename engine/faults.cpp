@@ -12,6 +12,7 @@ namespace {
 const char *const kMethodNames[kFaultMethodCount] = {
     "Enum.Create",        "Enum.Next",        "Enum.Find",   "Enum.Select", "Central.TextData",
     "Central.AudioReset", "Central.AboutDlg", "Lexicon.Get", "Lexicon.Add", "Lexicon.Remove",
+    "Speech.Start",
 };
 
 struct FaultState {

@@ -20,6 +20,7 @@ enum FaultMethod {
     kFaultLexiconGet,
     kFaultLexiconAdd,
     kFaultLexiconRemove,
+    kFaultSpeechStart, // the worker taking up a text: a delay stands for a slow journal append
     kFaultMethodCount
 };
 

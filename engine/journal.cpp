@@ -106,6 +106,11 @@ bool IsSpeechIid(REFIID iid) {
 }
 
 JournalLine::JournalLine(const char *call) : lost_(false) {
+    // Nothing is built for a journal nobody keeps: a line can hold a whole text.
+    if (GetEnvironmentVariableA(kJournalVariable, NULL, 0) == 0) {
+        lost_ = true;
+        return;
+    }
     try {
         body_ = call;
     } catch (...) {

@@ -42,5 +42,5 @@ public:
 
 private:
     std::string body_;
-    bool lost_; // memory ran out while building the line
+    bool lost_; // no journal is kept, or memory ran out while building the line
 };

@@ -68,9 +68,65 @@ std::string ThisClientName() {
     return ssip::ClientName(user, program);
 }
 
+// Connections closed while a text of theirs may still sound, by server, for
+// the next connection to cancel. Kept for the process, not the engine object:
+// the one that lost its connection is often going away (a release, a voice
+// switch), and the next connection is another's.
+struct Orphan {
+    std::string server;
+    unsigned long clientId;
+};
+const size_t kMaxOrphans = 16;
+SRWLOCK g_orphanLock = SRWLOCK_INIT;
+std::deque<Orphan> g_orphans;
+
+std::string ServerName(const ssip::Address &address) { return address.host + ":" + std::to_string(address.port); }
+
+// A server that refused a connection has gone, and with it what it was
+// saying; a new one would give those numbers to other programs.
+std::vector<unsigned long> TakeOrphans(const ssip::Address &address, bool forget = false) {
+    std::vector<unsigned long> ids;
+    ids.reserve(kMaxOrphans);
+    std::string server = ServerName(address);
+    AcquireSRWLockExclusive(&g_orphanLock);
+    for (auto it = g_orphans.begin(); it != g_orphans.end();) {
+        if (it->server != server) {
+            ++it;
+            continue;
+        }
+        if (!forget)
+            ids.push_back(it->clientId); // reserved: no allocation under the lock
+        it = g_orphans.erase(it);
+    }
+    ReleaseSRWLockExclusive(&g_orphanLock);
+    return ids;
+}
+
+} // namespace
+
+void KeepOrphan(const ssip::Address &address, unsigned long clientId) {
+    try {
+        Orphan orphan = {ServerName(address), clientId};
+        AcquireSRWLockExclusive(&g_orphanLock);
+        if (g_orphans.size() >= kMaxOrphans)
+            g_orphans.pop_front();
+        try {
+            g_orphans.push_back(orphan);
+        } catch (const std::bad_alloc &) {
+            // Only the recovery is lost, never the call that needed it.
+        }
+        ReleaseSRWLockExclusive(&g_orphanLock);
+    } catch (const std::bad_alloc &) {
+    }
+}
+
+namespace {
+
 // At most this much is read at a time before the worker looks at the
 // cut-off again, so that a server that floods cannot hold it.
 const int kReadSlice = 64 * 1024;
+// A text is converted and sent this many bytes at a time.
+const size_t kTextPiece = 16 * 1024;
 // Events a reply may be preceded by; a real server sends one or two.
 const size_t kMaxEvents = 256;
 
@@ -165,7 +221,7 @@ public:
     SsipBackend(const ssip::Address &address, unsigned long msPerByte, const SsipTimeouts &timeouts)
         : address_(address), timeouts_(timeouts), silent_(CreateTimingBackend(msPerByte)), wsa_(false),
           sock_(INVALID_SOCKET), net_(WSA_INVALID_EVENT), skipReplies_(0), base_(), sounding_(false), lineOpen_(false),
-          clientId_(0), orphan_(0), lastLoss_(kNone) {
+          clientId_(0), lastLoss_(kNone) {
         WSADATA data;
         wsa_ = WSAStartup(MAKEWORD(2, 2), &data) == 0;
         if (wsa_)
@@ -188,7 +244,7 @@ public:
             Connect(ssip::VoiceFor(voice), cutOff);
     }
 
-    bool Speak(const std::string &text, const TTSMODEINFOA &voice, HANDLE cutOff) override;
+    SpeechEnd Speak(const std::string &text, const TTSMODEINFOA &voice, HANDLE cutOff) override;
 
     void Cancel() override {
         if (Connected() && sounding_)
@@ -201,9 +257,13 @@ private:
     enum Loss { kNone, kClosedByServer, kTimedOut, kMisbehaved };
     enum Answer { kAnswered, kFailed, kStopped };
 
-    bool SpeakOnce(const std::string &text, const TTSMODEINFOA &voice, HANDLE cutOff);
+    SpeechEnd SpeakOnce(const std::string &text, const TTSMODEINFOA &voice, HANDLE cutOff);
     bool Connected() const { return sock_ != INVALID_SOCKET; }
     bool Connect(const ssip::Voice &voice, HANDLE abandon);
+    // Cancels, first thing on a new connection, what closed ones left sounding.
+    void CancelOrphans();
+    // The user's own rate and pitch, as far as the server tells them.
+    bool ReadBase(HANDLE abandon);
     // Sends set-up commands, each answered before the next. False when the
     // connection went, or the server refused one it must take: closed then,
     // and said why.
@@ -215,6 +275,7 @@ private:
     // Sends all of `bytes`; `stop`, when signalled, ends the wait early.
     Answer Send(const std::string &bytes, HANDLE stop);
     void SendCancel();
+    Answer SendText(const std::string &text, HANDLE cutOff);
     // Waits for the reply to the last command; `stop`, when signalled, ends
     // the wait early with the reply still owed.
     Answer AwaitReply(ssip::Block *reply, HANDLE stop);
@@ -223,7 +284,7 @@ private:
     bool Command(const std::string &line, ssip::Block *reply, HANDLE stop);
     bool SetVoice(const ssip::Voice &voice, HANDLE stop);
     unsigned long Queue(const std::string &text, HANDLE cutOff, bool *cut);
-    bool AwaitEnd(unsigned long id, HANDLE cutOff, size_t bytes);
+    SpeechEnd AwaitEnd(unsigned long id, HANDLE cutOff, size_t bytes);
     Wake WaitAndRead(DWORD timeoutMs, HANDLE also);
     Wake ReadAvailable();
     bool KeepEvent(const ssip::Block &block);
@@ -242,7 +303,6 @@ private:
     bool sounding_;        // a text of ours may be queued or sounding: it must be cancelled to stop
     bool lineOpen_;        // part of a command or text went out: nothing else may follow
     unsigned long clientId_; // the server's number for this connection, 0 when unknown
-    unsigned long orphan_;   // a closed connection whose text may still sound: cancelled on the next
     Loss lastLoss_;
 };
 
@@ -296,11 +356,10 @@ bool SsipBackend::Connect(const ssip::Voice &voice, HANDLE abandon) {
     if (error) {
         closesocket(s);
         WSAResetEvent(net_);
-        if (error != WSAEINTR) {
-            // No server: nothing an earlier one was saying sounds any more.
-            orphan_ = 0;
+        if (error == WSAECONNREFUSED)
+            TakeOrphans(address_, true);
+        if (error != WSAEINTR)
             NoteServerState(address_, kUnreachable, error);
-        }
         return false;
     }
     // Commands are single short lines: send each at once.
@@ -315,24 +374,36 @@ bool SsipBackend::Connect(const ssip::Voice &voice, HANDLE abandon) {
     lineOpen_ = false;
     clientId_ = 0;
     lastLoss_ = kNone;
-    // The user's own rate and pitch, once the server knows which client this
-    // is: a voice only moves away from them, so a desktop's settings hold.
-    ssip::Block rate, pitch;
-    if (!SetUp(ssip::OpeningCommands(ThisClientName()), abandon) || !Command("GET RATE", &rate, abandon) ||
-        !Command("GET PITCH", &pitch, abandon))
+    CancelOrphans();
+    if (!SetUp(ssip::OpeningCommands(ThisClientName()), abandon) || !ReadBase(abandon))
         return false; // Disconnect has said why
-    base_ = {ssip::LevelIn(rate), ssip::LevelIn(pitch)};
     if (!SetUp(ssip::SessionCommands(voice, base_), abandon))
         return false;
     voice_ = voice;
     NoteServerState(address_, kConnected);
-    if (orphan_) {
-        // A text of the connection that was given up may still sound.
-        if (Send("CANCEL " + std::to_string(orphan_) + "\r\n", NULL) == kAnswered)
-            ++skipReplies_;
-        orphan_ = 0;
-    }
     return Connected();
+}
+
+void SsipBackend::CancelOrphans() {
+    // Not waited for: the answers are read later, in order.
+    for (unsigned long id : TakeOrphans(address_)) {
+        if (Send("CANCEL " + std::to_string(id) + "\r\n", NULL) == kAnswered)
+            ++skipReplies_;
+        else
+            KeepOrphan(address_, id);
+    }
+}
+
+bool SsipBackend::ReadBase(HANDLE abandon) {
+    // Asked once the server knows which client this is: a voice only moves
+    // away from these, so a desktop's settings hold.
+    ssip::Block rate, pitch;
+    if (!Command("GET RATE", &rate, abandon) || !Command("GET PITCH", &pitch, abandon))
+        return false;
+    base_ = ssip::Base();
+    base_.rateKnown = ssip::LevelIn(rate, &base_.rate);
+    base_.pitchKnown = ssip::LevelIn(pitch, &base_.pitch);
+    return true;
 }
 
 bool SsipBackend::SetUp(const std::vector<ssip::Command> &commands, HANDLE abandon) {
@@ -360,7 +431,7 @@ void SsipBackend::Disconnect(Loss why, unsigned long error) {
         const char cancel[] = "CANCEL self\r\n";
         bool sent = !lineOpen_ && send(sock_, cancel, sizeof cancel - 1, 0) == static_cast<int>(sizeof cancel - 1);
         if (!sent && clientId_)
-            orphan_ = clientId_;
+            KeepOrphan(address_, clientId_);
     }
     if (why != kClosedByServer) {
         // Whatever is unread would turn the close into a reset, which could
@@ -478,7 +549,7 @@ bool SsipBackend::Command(const std::string &line, ssip::Block *reply, HANDLE st
 }
 
 bool SsipBackend::SetVoice(const ssip::Voice &voice, HANDLE stop) {
-    for (const ssip::Command &command : ssip::VoiceCommands(voice, base_)) {
+    for (const ssip::Command &command : ssip::VoiceCommands(voice, base_, &voice_)) {
         ssip::Block reply;
         if (!Command(command.line, &reply, stop))
             return false;
@@ -491,15 +562,12 @@ unsigned long SsipBackend::Queue(const std::string &text, HANDLE cutOff, bool *c
     // Events of earlier texts are of no use any more; those of this one may
     // come even before its reply, so only now is the slate wiped.
     events_.clear();
-    // Made before SPEAK: running out of memory here must not leave the
-    // server waiting for a text.
-    std::string data = ssip::SpeakData(ssip::AnsiToUtf8(text));
     ssip::Block reply;
     if (!Command("SPEAK", &reply, cutOff))
         return 0;
     if (reply.code != 230)
         return 0;
-    Answer answer = Send(data, cutOff);
+    Answer answer = SendText(text, cutOff);
     if (answer == kStopped && Connected()) {
         // Not a byte of the text went out, but the server waits for it.
         Disconnect(kNone, 0);
@@ -526,7 +594,22 @@ unsigned long SsipBackend::Queue(const std::string &text, HANDLE cutOff, bool *c
     return reply.MessageId();
 }
 
-bool SsipBackend::AwaitEnd(unsigned long id, HANDLE cutOff, size_t bytes) {
+// Running out of memory half-way leaves half a text sent: the connection
+// then goes (see Speak), and with it that text.
+SsipBackend::Answer SsipBackend::SendText(const std::string &text, HANDLE cutOff) {
+    ssip::SpeakWriter writer;
+    for (size_t at = 0; at < text.size();) {
+        size_t end = ssip::PieceEnd(text, at, kTextPiece);
+        Answer answer = Send(writer.Piece(ssip::AnsiToUtf8(text.substr(at, end - at))), cutOff);
+        if (answer != kAnswered)
+            return answer;
+        lineOpen_ = true;
+        at = end;
+    }
+    return Send(ssip::SpeakWriter::End(), cutOff);
+}
+
+SpeechEnd SsipBackend::AwaitEnd(unsigned long id, HANDLE cutOff, size_t bytes) {
     unsigned long long limit = timeouts_.endBaseMs + static_cast<unsigned long long>(timeouts_.endPerByteMs) * bytes;
     if (limit >= INFINITE)
         limit = INFINITE - 1;
@@ -545,7 +628,7 @@ bool SsipBackend::AwaitEnd(unsigned long id, HANDLE cutOff, size_t bytes) {
             if (event.MessageId() == id && (event.code == 702 || event.code == 703)) {
                 events_.clear();
                 sounding_ = false;
-                return true;
+                return kSpeechFinished;
             }
         }
         events_.clear();
@@ -553,15 +636,15 @@ bool SsipBackend::AwaitEnd(unsigned long id, HANDLE cutOff, size_t bytes) {
         if (waited >= limit) {
             // No word from the server: make sure it is silent before going on.
             Cancel();
-            return true;
+            return kSpeechUnheard;
         }
         Wake wake = WaitAndRead(static_cast<DWORD>(limit - waited), cutOff);
         if (wake == kOther)
-            return false; // cut off: the engine calls Cancel next
+            return kSpeechCutOff; // the engine calls Cancel next
         if (wake == kClosed || wake == kGarbled) {
             // A server that went away is silent too; one that talks nonsense is cancelled first.
             Lost(wake);
-            return true;
+            return kSpeechUnheard;
         }
     }
 }
@@ -598,7 +681,7 @@ SsipBackend::Wake SsipBackend::ReadAvailable() {
     return kData;
 }
 
-bool SsipBackend::Speak(const std::string &text, const TTSMODEINFOA &voice, HANDLE cutOff) {
+SpeechEnd SsipBackend::Speak(const std::string &text, const TTSMODEINFOA &voice, HANDLE cutOff) {
     try {
         return SpeakOnce(text, voice, cutOff);
     } catch (...) {
@@ -609,9 +692,9 @@ bool SsipBackend::Speak(const std::string &text, const TTSMODEINFOA &voice, HAND
     }
 }
 
-bool SsipBackend::SpeakOnce(const std::string &text, const TTSMODEINFOA &voice, HANDLE cutOff) {
+SpeechEnd SsipBackend::SpeakOnce(const std::string &text, const TTSMODEINFOA &voice, HANDLE cutOff) {
     if (!ssip::HasSpeech(text))
-        return WaitForSingleObject(cutOff, 0) != WAIT_OBJECT_0;
+        return WaitForSingleObject(cutOff, 0) != WAIT_OBJECT_0 ? kSpeechFinished : kSpeechCutOff;
     ssip::Voice wanted = ssip::VoiceFor(voice);
     for (int attempt = 0; attempt < 2; ++attempt) {
         // A server that restarted while we were idle has closed this end.
@@ -623,19 +706,20 @@ bool SsipBackend::SpeakOnce(const std::string &text, const TTSMODEINFOA &voice, 
         if (!Connected() && !Connect(wanted, cutOff))
             break;
         if (WaitForSingleObject(cutOff, 0) == WAIT_OBJECT_0)
-            return false;
+            return kSpeechCutOff;
         bool cut = false;
         unsigned long id = wanted == voice_ || SetVoice(wanted, cutOff) ? Queue(text, cutOff, &cut) : 0;
         if (id)
             return AwaitEnd(id, cutOff, text.size());
         if (cut || WaitForSingleObject(cutOff, 0) == WAIT_OBJECT_0)
-            return false;
+            return kSpeechCutOff;
         // Only a connection the server closed is worth one more try; one
         // that timed out would only make the reader wait twice as long.
         if (Connected() || lastLoss_ != kClosedByServer)
             break;
     }
-    return silent_->Speak(text, voice, cutOff);
+    // Silent for as long as speaking would take: the programs notice nothing.
+    return silent_->Speak(text, voice, cutOff) == kSpeechCutOff ? kSpeechCutOff : kSpeechUnheard;
 }
 
 } // namespace

@@ -20,3 +20,9 @@ const SsipTimeouts kSsipTimeouts = {1000, 2000, 30000, 250};
 // programs notice nothing; it tries again with every text.
 std::unique_ptr<SpeechBackend> CreateSsipBackend(const ssip::Address &address, unsigned long msPerByte,
                                                  const SsipTimeouts &timeouts = kSsipTimeouts);
+
+// Notes a connection to `address` that was closed while a text of its may
+// still sound (`clientId`: the server's number for it). The process's next
+// connection to that server cancels it before anything else; a server that
+// refuses connections has taken it along.
+void KeepOrphan(const ssip::Address &address, unsigned long clientId);

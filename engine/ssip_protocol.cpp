@@ -64,26 +64,42 @@ std::string AnsiToUtf8(const std::string &ansi) {
 bool HasSpeech(const std::string &ansi) { return ansi.find_first_not_of(" \t\r\n\f\v") != std::string::npos; }
 
 std::string SpeakData(const std::string &utf8) {
+    SpeakWriter writer;
+    return writer.Piece(utf8) + SpeakWriter::End();
+}
+
+std::string SpeakWriter::Piece(const std::string &utf8) {
     std::string out;
     out.reserve(utf8.size() + utf8.size() / 16 + 8);
-    bool lineStart = true;
-    for (size_t i = 0; i < utf8.size(); ++i) {
-        char c = utf8[i];
+    for (char c : utf8) {
+        // CRLF, a lone CR and a lone LF are each one line break.
+        bool secondHalf = afterCr_ && c == '\n';
+        afterCr_ = c == '\r';
+        if (secondHalf)
+            continue;
         if (c == '\r' || c == '\n') {
-            // CRLF, a lone CR and a lone LF are each one line break.
-            if (c == '\r' && i + 1 < utf8.size() && utf8[i + 1] == '\n')
-                ++i;
             out += "\r\n";
-            lineStart = true;
+            lineStart_ = true;
             continue;
         }
-        if (lineStart && c == '.')
+        if (lineStart_ && c == '.')
             out += '.';
         out += c;
-        lineStart = false;
+        lineStart_ = false;
     }
-    out += "\r\n.\r\n";
     return out;
+}
+
+size_t PieceEnd(const std::string &ansi, size_t from, size_t most, UINT codePage) {
+    size_t limit = ansi.size() - from < most ? ansi.size() : from + most;
+    size_t end = from;
+    while (end < limit) {
+        size_t next = end + (IsDBCSLeadByteEx(codePage, static_cast<BYTE>(ansi[end])) ? 2 : 1);
+        if (next > limit)
+            return end > from ? end : limit; // only a lead byte that ends the text is alone
+        end = next;
+    }
+    return end;
 }
 
 unsigned long Block::MessageId() const { return lines.empty() ? 0 : strtoul(lines[0].c_str(), NULL, 10); }
@@ -182,30 +198,39 @@ Voice VoiceFor(const TTSMODEINFOA &mode) {
     return voice;
 }
 
-int LevelIn(const Block &reply) {
+bool LevelIn(const Block &reply, int *level) {
     if (reply.code != 251 || reply.lines.size() < 2)
-        return 0;
+        return false;
     const std::string &text = reply.lines[0];
     size_t digits = text.compare(0, 1, "-") == 0 ? 1 : 0;
     if (text.size() == digits || text.size() > digits + 3 ||
         text.find_first_not_of("0123456789", digits) != std::string::npos)
-        return 0;
-    int level = atoi(text.c_str());
-    return level >= -100 && level <= 100 ? level : 0;
+        return false;
+    int value = atoi(text.c_str());
+    if (value < -100 || value > 100)
+        return false;
+    *level = value;
+    return true;
 }
 
-std::vector<Command> VoiceCommands(const Voice &voice, const Base &base) {
+std::vector<Command> VoiceCommands(const Voice &voice, const Base &base, const Voice *from) {
     // Beyond the ends the server refuses the setting: the nearest it takes.
     auto onBase = [](int own, int offset) {
         int level = own + offset;
         return std::to_string(level < -100 ? -100 : level > 100 ? 100 : level);
     };
-    return {
+    std::vector<Command> commands = {
         {"SET SELF LANGUAGE " + voice.language, false},
         {"SET SELF VOICE_TYPE " + voice.voiceType, false},
-        {"SET SELF RATE " + onBase(base.rate, voice.rate), false},
-        {"SET SELF PITCH " + onBase(base.pitch, voice.pitch), false},
     };
+    // A level the server would not tell is only set where the voice moves
+    // away from it, or back after that (to the factory default, the best
+    // guess left): the user's own setting stays for an ordinary voice.
+    if (base.rateKnown || voice.rate || (from && from->rate))
+        commands.push_back({"SET SELF RATE " + onBase(base.rate, voice.rate), false});
+    if (base.pitchKnown || voice.pitch || (from && from->pitch))
+        commands.push_back({"SET SELF PITCH " + onBase(base.pitch, voice.pitch), false});
+    return commands;
 }
 
 std::vector<Command> OpeningCommands(const std::string &clientName) {

@@ -33,6 +33,23 @@ bool HasSpeech(const std::string &ansi);
 // would end the text), and the end marker appended.
 std::string SpeakData(const std::string &utf8);
 
+// The same, a piece of the text at a time: a long text then costs the worker
+// little more than itself, and nothing it cannot hold.
+class SpeakWriter {
+public:
+    SpeakWriter() : lineStart_(true), afterCr_(false) {}
+    std::string Piece(const std::string &utf8);
+    static const char *End() { return "\r\n.\r\n"; }
+
+private:
+    bool lineStart_;
+    bool afterCr_; // a CR ended the last piece: an LF that begins this one is the same break
+};
+
+// Where the piece of `ansi` that starts at `from` ends: at most `most` bytes
+// (at least 2), never inside a double-byte character of the code page.
+size_t PieceEnd(const std::string &ansi, size_t from, size_t most, UINT codePage = CP_ACP);
+
 // One reply or event: the code and the text of each line after "NNN-" or
 // "NNN ". Codes 700-799 are events the server sends whenever it likes,
 // even between a command and its reply.
@@ -86,15 +103,18 @@ struct Voice {
 Voice VoiceFor(const TTSMODEINFOA &mode);
 
 // What the user set on the server (its defaults, or its settings for this
-// client): the rate and pitch a fresh connection reports, -100 .. 100.
+// client): the rate and pitch a fresh connection reports, -100 .. 100. A
+// level the server would not tell is not known, and left as it is.
 struct Base {
     int rate;
     int pitch;
+    bool rateKnown;
+    bool pitchKnown;
 };
 
-// The value in the reply to GET RATE or GET PITCH; 0, the factory default,
-// when the server refused or answered with something else.
-int LevelIn(const Block &reply);
+// The value in the reply to GET RATE or GET PITCH; false when the server
+// refused or answered with something else.
+bool LevelIn(const Block &reply, int *level);
 
 struct Command {
     std::string line; // without the CRLF
@@ -110,8 +130,9 @@ struct Command {
 // GET PITCH for the base, then these for the voice on that base.
 std::vector<Command> OpeningCommands(const std::string &clientName);
 std::vector<Command> SessionCommands(const Voice &voice, const Base &base);
-// The part of it that changes the voice on a living connection.
-std::vector<Command> VoiceCommands(const Voice &voice, const Base &base);
+// The part of it that changes the voice on a living connection, from the
+// voice it was set to (none at its start).
+std::vector<Command> VoiceCommands(const Voice &voice, const Base &base, const Voice *from = NULL);
 
 // "user:program:speechrt", with anything that would break the line replaced.
 std::string ClientName(const std::string &user, const std::string &program);

@@ -10,12 +10,12 @@ class TimingBackend final : public SpeechBackend {
 public:
     explicit TimingBackend(unsigned long msPerByte) : msPerByte_(msPerByte) {}
 
-    bool Speak(const std::string &text, const TTSMODEINFOA &, HANDLE cutOff) override {
+    SpeechEnd Speak(const std::string &text, const TTSMODEINFOA &, HANDLE cutOff) override {
         unsigned long long ms = static_cast<unsigned long long>(text.size()) * msPerByte_;
         // INFINITE is a wait that never ends; a huge text merely waits long.
         if (ms >= INFINITE)
             ms = INFINITE - 1;
-        return WaitForSingleObject(cutOff, static_cast<DWORD>(ms)) == WAIT_TIMEOUT;
+        return WaitForSingleObject(cutOff, static_cast<DWORD>(ms)) == WAIT_TIMEOUT ? kSpeechFinished : kSpeechCutOff;
     }
 
     void Cancel() override {}

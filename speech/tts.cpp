@@ -250,6 +250,41 @@ HRESULT TtsSelectMode(const TTSMODEINFOA *wanted, ITTSCentralA **handle)
     return 0;
 }
 
+namespace {
+
+// A voice asked for while a selection runs: another program can send a voice
+// command that arrives inside the release pump or the load-failure box.
+struct VoiceRequest {
+    HWND owner;
+    HMENU *menus;
+    int baseId;
+    const char *maker;
+    const char *product;
+    int voiceIndex;
+    int voiceCount;
+    ITTSCentralA **handle;
+};
+bool g_selecting = false;
+bool g_requested = false;
+VoiceRequest g_request;
+
+void SelectFoundVoice(const VoiceRequest &r, const TTSMODEINFOA &mode)
+{
+    TtsRelease(r.handle);
+    for (HMENU *m = r.menus; m && *m; ++m)
+        for (int i = 0; i < r.voiceCount; ++i)
+            CheckMenuItem(*m, (UINT)(r.baseId + i), MF_BYCOMMAND | MF_UNCHECKED);
+    TtsSelectMode(&mode, r.handle);
+    if (!*r.handle) {
+        g_TtsMessageBox(r.owner, kLoadFailed, kCaption, MB_OK);
+    } else {
+        for (HMENU *m = r.menus; m && *m; ++m)
+            CheckMenuItem(*m, (UINT)(r.baseId + r.voiceIndex), MF_BYCOMMAND | MF_CHECKED);
+    }
+}
+
+} // namespace
+
 int TtsSelectVoice(HWND owner, HMENU *menus, int baseId, const char *maker, const char *product, int voiceIndex,
                    int voiceCount, ITTSCentralA **handle)
 {
@@ -258,17 +293,24 @@ int TtsSelectVoice(HWND owner, HMENU *menus, int baseId, const char *maker, cons
     TTSMODEINFOA mode;
     if (TtsFindVoice(maker, product, voiceIndex, &mode, nullptr) != 0)
         return 0;
-    TtsRelease(handle);
-    for (HMENU *m = menus; m && *m; ++m)
-        for (int i = 0; i < voiceCount; ++i)
-            CheckMenuItem(*m, (UINT)(baseId + i), MF_BYCOMMAND | MF_UNCHECKED);
-    TtsSelectMode(&mode, handle);
-    if (!*handle) {
-        g_TtsMessageBox(owner, kLoadFailed, kCaption, MB_OK);
-    } else {
-        for (HMENU *m = menus; m && *m; ++m)
-            CheckMenuItem(*m, (UINT)(baseId + voiceIndex), MF_BYCOMMAND | MF_CHECKED);
+    VoiceRequest request = {owner, menus, baseId, maker, product, voiceIndex, voiceCount, handle};
+    if (g_selecting) {
+        // Selected in here, its engine would get the audio destination that
+        // the selection in progress drains when its pump returns: it waits
+        // for that selection to end, and the last voice asked for wins.
+        g_request = request;
+        g_requested = true;
+        return 1;
     }
+    g_selecting = true;
+    SelectFoundVoice(request, mode);
+    while (g_requested) {
+        g_requested = false;
+        request = g_request;
+        if (TtsFindVoice(request.maker, request.product, request.voiceIndex, &mode, nullptr) == 0)
+            SelectFoundVoice(request, mode);
+    }
+    g_selecting = false;
     return 1;
 }
 

@@ -271,6 +271,54 @@ TEST_F(EngineTest, AudioResetAnywhereBetweenTextDataAndTheEndSilencesTheText) {
     EXPECT_GT(cuts, 0);
 }
 
+// A key held down on a long text: the queue takes so much, then refuses the
+// text as a full queue does, so that the caller still has it; a reset makes
+// room at once. Many short texts are bounded as well as a few long ones.
+TEST_F(EngineTest, AFullQueueRefusesTheTextUntilItIsReset) {
+    UseTimedVoices(1000);
+    ITTSCentralA *central = SelectMode(kAnna);
+    ASSERT_NE(nullptr, central);
+    for (size_t length : {31000u, 1u}) {
+        SCOPED_TRACE(length);
+        std::string text(length, 'a');
+        // Thousands of texts of 31 KB would make a journal of hundreds of MB.
+        SetEnvironmentVariableA("SPEECHRT_JOURNAL", NULL);
+        int queued = 0;
+        while (queued < 5000 && Speak(central, text.c_str(), text.size() + 1) == S_OK)
+            ++queued;
+        SetEnvironmentVariableA("SPEECHRT_JOURNAL", journalPath_.c_str());
+        EXPECT_LT(queued, 5000) << "the queue takes every text";
+        EXPECT_EQ(TTSERR_QUEUEFULL, Speak(central, text.c_str(), text.size() + 1));
+        std::string refused = JournalOf("Central.TextData").back();
+        EXPECT_EQ(" size=" + std::to_string(length + 1) + " -> 0x8004020A", refused.substr(refused.find(" size=")));
+        EXPECT_EQ(S_OK, central->AudioReset());
+        EXPECT_EQ(S_OK, Speak(central, text.c_str(), text.size() + 1));
+        central->AudioReset();
+    }
+    EXPECT_EQ(0u, central->Release());
+}
+
+// The worker's journal line for the start of a text, slowed down as a slow
+// disk would slow it, is written outside the engine's lock: the caller's stop
+// does not wait for it, and the text's cut-off is still journalled after it.
+TEST_F(EngineTest, AStopDoesNotWaitForTheWorkersJournalLine) {
+    char config[512];
+    TimedVoices(config, 1000);
+    UseConfig((std::string(config) + "[faults]\nSpeech.Start = delay=4000\n").c_str());
+    ITTSCentralA *central = SelectMode(kAnna);
+    ASSERT_NE(nullptr, central);
+    Speak(central, "egy", 4);
+    ASSERT_TRUE(WaitForLine("Fault.Injected method=Speech.Start call=1 delay=4000 -> 0x00000000"));
+    EXPECT_EQ(S_OK, central->AudioReset());
+    EXPECT_TRUE(JournalOf("Speech.").empty()) << "the stop waited for the worker's line";
+    ASSERT_TRUE(WaitForLine(SpeechLine("CutOff", 1), 10000));
+    std::vector<std::string> journal = Journal();
+    auto reset = std::find(journal.begin(), journal.end(),
+                           "Central.AudioReset id=" + EngineId() + " dropped=0 cut=1 -> 0x00000000");
+    EXPECT_TRUE(reset < std::find(journal.begin(), journal.end(), SpeechLine("CutOff", 1)));
+    EXPECT_EQ(0u, central->Release());
+}
+
 TEST_F(EngineTest, PauseHoldsBackTheQueueUntilResume) {
     UseTimedVoices(10);
     ITTSCentralA *central = SelectMode(kAnna);

@@ -45,15 +45,22 @@ TEST(SsipText, LineStartDotsAreDoubledAndEveryLineBreakIsCrLf) {
 }
 
 TEST(SsipText, NoTextEndsEarlyOrComesBackAltered) {
-    // Dots and line breaks in every arrangement: the server must read back
-    // exactly the text (line breaks as CRLF) and find the end only at the end.
+    // Dots and line breaks in every arrangement, sent in pieces cut anywhere:
+    // the server must read back exactly the text (line breaks as CRLF) and
+    // find the end only at the end.
     srand(6);
     const char alphabet[] = {'.', '.', '\r', '\n', 'a'};
     for (int round = 0; round < 2000; ++round) {
         std::string text;
         for (int n = rand() % 12; n > 0; --n)
             text += alphabet[rand() % sizeof alphabet];
-        std::string wire = ssip::SpeakData(text);
+        ssip::SpeakWriter writer;
+        std::string wire;
+        for (size_t at = 0, cut; at < text.size(); at = cut) {
+            cut = at + 1 + rand() % 4;
+            wire += writer.Piece(text.substr(at, cut - at));
+        }
+        wire += ssip::SpeakWriter::End();
         size_t markerAt;
         std::string read = ServerReads(wire, &markerAt);
         ASSERT_EQ(wire.size() - 5, markerAt) << "text: " << ::testing::PrintToString(text);
@@ -69,6 +76,16 @@ TEST(SsipText, NoTextEndsEarlyOrComesBackAltered) {
         }
         ASSERT_EQ(plain, read) << "text: " << ::testing::PrintToString(text);
     }
+}
+
+TEST(SsipText, PiecesNeverSplitADoubleByteCharacter) {
+    const std::string text = "a\x82\xa0\x82\xa0" "b"; // two characters of code page 932 between a and b
+    EXPECT_EQ(1u, ssip::PieceEnd(text, 0, 2, 932));
+    EXPECT_EQ(3u, ssip::PieceEnd(text, 1, 3, 932));
+    EXPECT_EQ(5u, ssip::PieceEnd(text, 3, 2, 932));
+    EXPECT_EQ(6u, ssip::PieceEnd(text, 5, 16, 932));
+    EXPECT_EQ(2u, ssip::PieceEnd("a\x82", 1, 16, 932)) << "a lead byte that ends the text stands alone";
+    EXPECT_EQ(2u, ssip::PieceEnd(text, 0, 2, 1250));
 }
 
 TEST(SsipText, AnsiTextReachesTheServerAsUtf8) {

@@ -300,6 +300,12 @@ int WINAPI RecordMessageBox(HWND owner, LPCSTR text, LPCSTR caption, UINT style)
 
 LRESULT CALLBACK ProbeWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
+    if (message == WM_TEST_PROBE && lParam) {
+        // Another program's command, sent rather than posted: it runs inside
+        // whatever pump takes this probe.
+        SendMessageA(window, WM_COMMAND, (WPARAM)lParam, 0);
+        return 0;
+    }
     if (message == WM_TEST_PROBE) {
         // A command arriving inside the release pump must find no engine.
         ITTSCentralA *h = g_world.watchedHandle ? *g_world.watchedHandle : nullptr;

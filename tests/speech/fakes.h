@@ -89,5 +89,6 @@ private:
         ExpectCalls(__VA_ARGS__);            \
     } while (0)
 
-// Posted to the test window; its procedure logs what it saw.
+// Posted to the test window; its procedure logs what it saw, or, with a
+// command id in lParam, sends itself that command.
 #define WM_TEST_PROBE (WM_APP + 1)

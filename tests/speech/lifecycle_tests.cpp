@@ -67,8 +67,10 @@ TEST_F(SelectMode, NullWantedRecordAsksFindWithAnAllZeroRecord)
 
 TEST_F(SelectMode, NullHandleAddressIsRejectedWithoutTouchingThePlatform)
 {
+    // Not even the audio destination of the voice loaded meanwhile is drained.
+    UseModes({MakeMode(TTS_MAKER, TTS_PRODUCT, "Anna")});
+    LoadEngine();
     EXPECT_EQ(TtsSelectMode(nullptr, nullptr), E_INVALIDARG);
-    EXPECT_EQ((unsigned long)E_INVALIDARG, 0x80070057ul);
     EXPECT_CALLS({});
 }
 
@@ -196,6 +198,29 @@ TEST_F(Release, UserActionsWaitUntilTheSelectionEnds)
             seen.push_back(call);
     EXPECT_EQ(seen, (std::vector<std::string>{"Window.Command 40100", "Find.Select mode=Anna", "Window.Key 113",
                                               "Window.Close", "Window.Command 40101", "Find.Select mode=Bela"}));
+}
+
+// Another program sends a voice command (not posts: that waits in the queue)
+// while the selection's release pumps. Selected in there, its engine would
+// keep an audio destination the outer selection then drains; it follows the
+// selection in progress instead.
+TEST_F(Release, AVoiceCommandSentDuringTheSelectionFollowsIt)
+{
+    UseModes({MakeMode(TTS_MAKER, TTS_PRODUCT, "Anna"), MakeMode(TTS_MAKER, TTS_PRODUCT, "Bela")});
+    LoadEngine();
+    PostMessageA(g_world.window, WM_TEST_PROBE, 0, TTS_FIRST_VOICE_ID);
+
+    EXPECT_EQ(TtsSelectVoice(g_world.window, nullptr, TTS_FIRST_VOICE_ID, TTS_MAKER, TTS_PRODUCT, 1, 2, &engine), 1);
+    EXPECT_CALLS({"Enum.Create", "Enum.Next->Anna", "Enum.Next->Bela", "Enum.Release",
+                 "Central.Release", "AudioDest.Release->1",
+                 "Window.Command 40100", "Enum.Create", "Enum.Next->Anna", "Enum.Release",
+                 "AudioDest.Release->0",
+                 "AudioDest.Create", "Find.Create", "Find.Find wanted=Bela", "AudioDest.AddRef->2",
+                 "Find.Select mode=Bela", "Find.Release",
+                 "Enum.Create", "Enum.Next->Anna", "Enum.Release",
+                 "Central.Release", "AudioDest.Release->1", "AudioDest.Release->0",
+                 "AudioDest.Create", "Find.Create", "Find.Find wanted=Anna", "AudioDest.AddRef->2",
+                 "Find.Select mode=Anna", "Find.Release"});
 }
 
 TEST_F(Release, QuitRequestInTheQueueSurvivesThePump)

@@ -176,13 +176,15 @@ void CopyRandomTexts(UINT codePage)
         char *out = (char *)block.data() + kGuardSize;
         TtsCopyText(out, text.data(), length, codePage);
 
-        int end = 0;
-        while (end < length && text[(size_t)end] != '\0')
-            ++end;
-        // A double-byte copy may end one character early, never later.
-        int copied = end;
-        if (!singleByte && copied > 0 && out[copied - 1] == '\0')
-            --copied;
+        // Whole characters up to the first zero or the limit: a double-byte
+        // character that either cuts off is dropped.
+        int copied = 0;
+        while (copied < length && text[(size_t)copied] != '\0') {
+            int size = singleByte || !IsDBCSLeadByteEx(codePage, (BYTE)text[(size_t)copied]) ? 1 : 2;
+            if (copied + size > length || text[(size_t)copied + size - 1] == '\0')
+                break;
+            copied += size;
+        }
         ASSERT_EQ(memcmp(out, text.data(), (size_t)copied), 0) << "iteration " << iteration;
         for (int i = copied; i <= length; ++i)
             ASSERT_EQ(out[i], '\0') << "iteration " << iteration << " byte " << i;
