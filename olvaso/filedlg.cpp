@@ -19,8 +19,6 @@
 namespace {
 
 enum { IDC_NAME = 16, IDC_PATH = 17, IDC_LIST = 18 };
-const UINT kListFlags = DDL_DRIVES | DDL_DIRECTORY;
-
 enum FileDialogMode { kOpenMode, kSaveMode };
 
 // One set for each dialog, filled when it opens: a Save dialog opened from
@@ -165,8 +163,7 @@ void OnOk(HWND dialog, FileDialogState &s)
         }
         char directory[PATH_BUFFER];
         strcpy(s.DirectoryPrefix, s.ListedDirectory);
-        // The name part as the user spelled it: the listing's own copy comes
-        // back upper-cased.
+        // The name part as the user spelled it.
         SplitForListing(path, directory, s.NamePart);
         strcpy(s.Pattern, HasWildcard(s.NamePart) ? s.NamePart : "*.*");
         ShowNamePart(dialog, s);
