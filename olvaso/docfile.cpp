@@ -1,16 +1,25 @@
-// The document file on disk: the safe save that keeps the file's identity,
-// and the load that hands out only a whole file.
+// The document file on disk: the save that keeps the file's identity and
+// its old text until the new one is there, and the load that hands out only
+// a whole text file.
+//
+// An existing file is always rewritten in place, never replaced by a renamed
+// copy: a rename would make it another file, and whether the copy could carry
+// everything (a link to it, its group and every permission bit, its owner) is
+// not visible through this platform's file services under Wine, which shows
+// neither links nor the mode bits that its access lists leave out.
 #include "docfile.h"
 #include "pathspec.h"
+#include "timing.h"
 
 #include <string.h>
 
 namespace {
 
-// Attributes a fresh file is given to stand in for the old one. The archive
-// bit is the platform's to set on any write, so it is not compared.
-const DWORD kCarriedAttributes = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
-const DWORD kIgnoredAttributes = FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_NORMAL;
+// Wide names: a document name of 259 bytes with a backup's suffix, or in the
+// temporary folder, and the long-name prefix.
+const size_t kWideName = 600;
+const wchar_t kBackupStem[] = L".vorira";
+const wchar_t kBackupExtension[] = L".bak";
 
 struct FileHandle {
     HANDLE h;
@@ -29,6 +38,43 @@ struct FileHandle {
         return closed != FALSE;
     }
 };
+
+// Marks each step of a save in the timing file. A test that names the step
+// in VERBANOR_SAVE_STOP finds the save halted there and kills the program, as
+// a crash or a power cut would.
+void SaveStep(const char *step)
+{
+    TimingMark(step);
+    char stop[40];
+    DWORD n = GetEnvironmentVariableA("VERBANOR_SAVE_STOP", stop, sizeof stop);
+    if (n > 0 && n < sizeof stop && strcmp(stop, step) == 0)
+        for (;;)
+            Sleep(INFINITE);
+}
+
+void AppendHex(wchar_t *out, DWORD value, int digits)
+{
+    out += wcslen(out);
+    for (int i = 0; i < digits; ++i)
+        out[i] = L"0123456789abcdef"[(value >> (4 * (digits - 1 - i))) & 0xF];
+    out[digits] = L'\0';
+}
+
+bool Widen(const char *ansi, wchar_t *wide, size_t capacity)
+{
+    return MultiByteToWideChar(CP_ACP, 0, ansi, -1, wide, (int)capacity) > 0;
+}
+
+// A name the wide file services take whatever its length: past the
+// platform's 260 characters it is made absolute and given the long-name prefix.
+const wchar_t *Usable(const wchar_t *name, wchar_t *room)
+{
+    if (wcslen(name) < MAX_PATH)
+        return name;
+    wcscpy(room, L"\\\\?\\");
+    DWORD n = GetFullPathNameW(name, (DWORD)(kWideName - 4), room + 4, nullptr);
+    return (n > 0 && n < kWideName - 4 && room[5] == L':') ? room : name;
+}
 
 // Creates a file of our own in `folder` (empty, a folder ending in a
 // backslash, or a bare drive "d:", so that it lands where the document is,
@@ -56,15 +102,6 @@ HANDLE CreateOwnFile(const char *folder, const char *suffix, DWORD access, char 
             return INVALID_HANDLE_VALUE;
     }
     return INVALID_HANDLE_VALUE;
-}
-
-// Beside `name`, in the same folder.
-HANDLE CreateBeside(const char *name, const char *suffix, DWORD access, char *made)
-{
-    char folder[PATH_BUFFER];
-    char rest[PATH_BUFFER];
-    SplitForListing(name, folder, rest);
-    return CreateOwnFile(folder, suffix, access, made);
 }
 
 bool WriteWhole(HANDLE file, const char *text, DWORD length, WriteFileFn write)
@@ -96,206 +133,249 @@ bool CopyWhole(HANDLE from, HANDLE to)
     return SetEndOfFile(to) && FlushFileBuffers(to);
 }
 
-// Owner, group and access list, as the platform reports them. Wine derives
-// them from the Unix owner and mode, so a private 0600 file and a fresh
-// file made under the usual umask differ here.
-struct Security {
-    PSECURITY_DESCRIPTOR sd;
-    explicit Security(const char *name) : sd(nullptr)
+// Security for a backup: the user who runs the program, and no one else,
+// may reach it. Wine gives such a file its owner's rights for its group too,
+// less what the umask takes; other users get nothing.
+struct OwnerOnly {
+    alignas(8) BYTE user[128];
+    alignas(8) BYTE list[160];
+    SECURITY_DESCRIPTOR sd;
+    SECURITY_ATTRIBUTES sa;
+
+    bool Make()
     {
-        const SECURITY_INFORMATION what =
-            OWNER_SECURITY_INFORMATION | GROUP_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION;
-        DWORD need = 0;
-        GetFileSecurityA(name, what, nullptr, 0, &need);
-        if (need == 0 || !(sd = LocalAlloc(LMEM_FIXED, need)))
-            return;
-        if (!GetFileSecurityA(name, what, sd, need, &need)) {
-            LocalFree(sd);
-            sd = nullptr;
-        }
-    }
-    ~Security()
-    {
-        if (sd)
-            LocalFree(sd);
+        HANDLE token = nullptr;
+        DWORD size = 0;
+        if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token))
+            return false;
+        BOOL known = GetTokenInformation(token, TokenUser, user, sizeof user, &size);
+        CloseHandle(token);
+        PACL acl = (PACL)list;
+        PSID sid = ((TOKEN_USER *)user)->User.Sid;
+        if (!known || !InitializeAcl(acl, sizeof list, ACL_REVISION) ||
+            !AddAccessAllowedAce(acl, ACL_REVISION, FILE_GENERIC_READ | FILE_GENERIC_WRITE | DELETE, sid) ||
+            !InitializeSecurityDescriptor(&sd, SECURITY_DESCRIPTOR_REVISION) ||
+            !SetSecurityDescriptorDacl(&sd, TRUE, acl, FALSE) ||
+            !SetSecurityDescriptorControl(&sd, SE_DACL_PROTECTED, SE_DACL_PROTECTED))
+            return false;
+        sa = SECURITY_ATTRIBUTES{sizeof sa, &sd, FALSE};
+        return true;
     }
 };
 
-bool SameSid(PSID a, PSID b)
+// Where a backup of `name` may lie: `folder` (ending in a backslash, a bare
+// drive or empty) and the start of its file name, "<name>.vorira" beside the
+// document or "<name>.vorira-<hash of its full path>" in the temporary
+// folder. The backups themselves are that start, possibly "-XXXX", ".bak".
+bool BackupPlace(const char *name, bool temporary, wchar_t *folder, wchar_t *stem)
 {
-    return (!a && !b) || (a && b && EqualSid(a, b));
+    char folderPart[PATH_BUFFER];
+    char namePart[PATH_BUFFER];
+    SplitForListing(name, folderPart, namePart);
+    if (!Widen(namePart, stem, MAX_PATH))
+        return false;
+    wcscat(stem, kBackupStem);
+    if (!temporary)
+        return Widen(folderPart, folder, MAX_PATH);
+    DWORD n = GetTempPathW(MAX_PATH, folder);
+    wchar_t wide[MAX_PATH];
+    wchar_t full[kWideName];
+    if (n == 0 || n >= MAX_PATH || !Widen(name, wide, MAX_PATH))
+        return false;
+    n = GetFullPathNameW(wide, kWideName, full, nullptr);
+    if (n == 0 || n >= kWideName)
+        return false;
+    CharLowerBuffW(full, n);
+    DWORD hash = 2166136261u;
+    for (DWORD i = 0; i < n; ++i)
+        hash = (hash ^ full[i]) * 16777619u;
+    wcscat(stem, L"-");
+    AppendHex(stem, hash, 8);
+    return true;
 }
 
-bool SameSecurity(const char *one, const char *other)
+// The name shown for a backup: its folder as the document's name gives it
+// (or the temporary folder) and its file name.
+void ShowBackupName(const wchar_t *folder, const wchar_t *file, char *shown)
 {
-    Security a(one);
-    Security b(other);
-    if (!a.sd || !b.sd)
-        return false;
-    PSID ownerA = nullptr, ownerB = nullptr, groupA = nullptr, groupB = nullptr;
-    BOOL defaulted = FALSE;
-    BOOL presentA = FALSE, presentB = FALSE;
-    PACL aclA = nullptr, aclB = nullptr;
-    if (!GetSecurityDescriptorOwner(a.sd, &ownerA, &defaulted) ||
-        !GetSecurityDescriptorOwner(b.sd, &ownerB, &defaulted) ||
-        !GetSecurityDescriptorGroup(a.sd, &groupA, &defaulted) ||
-        !GetSecurityDescriptorGroup(b.sd, &groupB, &defaulted) ||
-        !GetSecurityDescriptorDacl(a.sd, &presentA, &aclA, &defaulted) ||
-        !GetSecurityDescriptorDacl(b.sd, &presentB, &aclB, &defaulted))
-        return false;
-    if (!SameSid(ownerA, ownerB) || !SameSid(groupA, groupB) || presentA != presentB)
-        return false;
-    if (!aclA || !aclB)
-        return !aclA && !aclB;
-    return aclA->AclSize == aclB->AclSize && memcmp(aclA, aclB, aclA->AclSize) == 0;
+    wchar_t whole[kWideName];
+    wcscpy(whole, folder);
+    wcscat(whole, file);
+    if (!WideCharToMultiByte(CP_ACP, 0, whole, -1, shown, BACKUP_NAME_BUFFER, nullptr, nullptr))
+        shown[0] = '\0';
+    shown[BACKUP_NAME_BUFFER - 1] = '\0';
 }
 
-// Gives `fresh` the old file's attributes and tells whether it now stands
-// for the old file in everything a rename would hand over.
-bool CarriesAll(const char *fresh, const char *name, DWORD attributes)
-{
-    DWORD carried = attributes & kCarriedAttributes;
-    if (carried && !SetFileAttributesA(fresh, carried))
-        return false;
-    DWORD now = GetFileAttributesA(fresh);
-    return now != INVALID_FILE_ATTRIBUTES && ((now ^ attributes) & ~kIgnoredAttributes) == 0 &&
-           SameSecurity(fresh, name);
-}
+struct Backup {
+    HANDLE h = INVALID_HANDLE_VALUE;
+    wchar_t path[kWideName];
+    char shown[BACKUP_NAME_BUFFER];
 
-enum Outcome { kDeclined, kDone, kCannotCreate, kCannotWrite };
-
-// The text into a fresh file beside `name`, renamed over it. For an existing
-// file (`attributes` valid) declined, with nothing changed, whenever the
-// fresh file would not carry all of the old one or cannot take its place.
-Outcome ReplaceByRename(const char *name, DWORD attributes, const char *text, DWORD length, WriteFileFn write)
-{
-    bool existing = attributes != INVALID_FILE_ATTRIBUTES;
-    char fresh[PATH_BUFFER];
-    FileHandle file(CreateBeside(name, "tmp", GENERIC_WRITE, fresh));
-    if (!file.Valid())
-        return kDeclined;
-    bool whole = WriteWhole(file.h, text, length, write);
-    if (!file.Close() || !whole) {
-        DeleteFileA(fresh);
-        return kCannotWrite;
+    ~Backup()
+    {
+        if (h != INVALID_HANDLE_VALUE)
+            CloseHandle(h);
     }
-    if ((existing && !CarriesAll(fresh, name, attributes)) ||
-        !MoveFileExA(fresh, name, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-        DeleteFileA(fresh);
-        return existing ? kDeclined : kCannotCreate;
+    void Remove()
+    {
+        wchar_t room[kWideName];
+        CloseHandle(h);
+        h = INVALID_HANDLE_VALUE;
+        DeleteFileW(Usable(path, room));
     }
-    return kDone;
+};
+
+// A new backup file of `name`, beside it or else in the temporary folder;
+// an older backup is never touched.
+bool CreateBackup(const char *name, Backup &backup)
+{
+    OwnerOnly security;
+    if (!security.Make())
+        return false;
+    DWORD seed = GetTickCount() ^ (GetCurrentProcessId() << 16);
+    for (int place = 0; place < 2; ++place) {
+        wchar_t folder[MAX_PATH];
+        wchar_t file[kWideName];
+        if (!BackupPlace(name, place == 1, folder, file))
+            continue;
+        size_t stem = wcslen(file);
+        for (DWORD i = 0; i < 16; ++i) {
+            file[stem] = L'\0';
+            if (i > 0) {
+                wcscat(file, L"-");
+                AppendHex(file, (seed + i * 0x9E37) & 0xFFFF, 4);
+            }
+            wcscat(file, kBackupExtension);
+            wcscpy(backup.path, folder);
+            wcscat(backup.path, file);
+            wchar_t room[kWideName];
+            backup.h = CreateFileW(Usable(backup.path, room), GENERIC_READ | GENERIC_WRITE, 0, &security.sa,
+                                   CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+            if (backup.h != INVALID_HANDLE_VALUE) {
+                ShowBackupName(folder, file, backup.shown);
+                return true;
+            }
+            DWORD error = GetLastError();
+            if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS)
+                break;
+        }
+    }
+    return false;
 }
 
-// A new file that no fresh file beside it could stand in for (its folder's
-// name leaves no room for one): written directly, removed when incomplete.
-SaveResult CreateDirectly(const char *name, const char *text, DWORD length, WriteFileFn write)
+// Writes the text over the open file itself, so that it stays the same file,
+// with a backup of the old text that is put back on failure.
+SaveResult RewriteInPlace(FileHandle &file, const char *name, const char *text, DWORD length, WriteFileFn write,
+                          char *kept)
 {
-    FileHandle file(CreateFileA(name, GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file.Valid())
-        return kSaveCannotCreate;
-    bool whole = WriteWhole(file.h, text, length, write);
-    if (!file.Close() || !whole) {
-        DeleteFileA(name);
+    Backup backup;
+    if (!CreateBackup(name, backup))
+        return kSaveNoBackup;
+    SaveStep("save: backup begun");
+    if (!CopyWhole(file.h, backup.h)) {
+        backup.Remove();
+        return kSaveNoBackup;
+    }
+    SaveStep("save: backup made");
+    DWORD written = 0;
+    bool whole = SetFilePointer(file.h, 0, nullptr, FILE_BEGIN) != INVALID_SET_FILE_POINTER &&
+                 write(file.h, text, length, &written, nullptr) && written == length;
+    SaveStep("save: text written");
+    whole = whole && SetEndOfFile(file.h) && FlushFileBuffers(file.h);
+    if (whole) {
+        SaveStep("save: text flushed");
+        if (file.Close()) {
+            backup.Remove();
+            return kSaveDone;
+        }
+    } else if (CopyWhole(backup.h, file.h) && file.Close()) {
+        backup.Remove();
         return kSaveCannotWrite;
+    }
+    // Whether the old text or the new one is in the file cannot be told: the
+    // backup stays, for the user to look at.
+    if (kept)
+        strcpy(kept, backup.shown);
+    return kSaveCannotWrite;
+}
+
+// A new file: written beside its name and renamed to it, so that a failure
+// or a crash never leaves part of it there. A name whose folder leaves no
+// room for one beside it is written directly, and removed when incomplete.
+SaveResult WriteNewFile(const char *name, const char *text, DWORD length, WriteFileFn write)
+{
+    char folder[PATH_BUFFER];
+    char rest[PATH_BUFFER];
+    SplitForListing(name, folder, rest);
+    char fresh[PATH_BUFFER];
+    FileHandle file(CreateOwnFile(folder, "tmp", GENERIC_WRITE, fresh));
+    if (!file.Valid()) {
+        file.h = CreateFileA(name, GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (!file.Valid())
+            return kSaveCannotCreate;
+        strcpy(fresh, name);
+    }
+    bool whole = WriteWhole(file.h, text, length, write);
+    if (!file.Close() || !whole) {
+        DeleteFileA(fresh);
+        return kSaveCannotWrite;
+    }
+    if (strcmp(fresh, name) == 0)
+        return kSaveDone;
+    SaveStep("save: new file written");
+    // Not over a file that appeared meanwhile: that one is someone's.
+    if (!MoveFileExA(fresh, name, MOVEFILE_WRITE_THROUGH)) {
+        DeleteFileA(fresh);
+        return kSaveCannotCreate;
     }
     return kSaveDone;
 }
 
-// A backup copy of `name` beside it, or in the temporary folder when the
-// document's folder takes none. Its name goes into `backup`.
-bool MakeBackup(const char *name, char *backup)
-{
-    FileHandle from(CreateFileA(name, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                                FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!from.Valid())
-        return false;
-    const DWORD access = GENERIC_READ | GENERIC_WRITE;
-    FileHandle copy(CreateBeside(name, "bak", access, backup));
-    if (!copy.Valid()) {
-        char temporary[PATH_BUFFER];
-        DWORD n = GetTempPathA(sizeof temporary, temporary);
-        if (n == 0 || n >= sizeof temporary)
-            return false;
-        copy.h = CreateOwnFile(temporary, "bak", access, backup);
-        if (!copy.Valid())
-            return false;
-    }
-    if (!CopyWhole(from.h, copy.h)) {
-        copy.Close();
-        DeleteFileA(backup);
-        return false;
-    }
-    return true;
-}
-
-// Writes the text over the file itself, so that it keeps its links, owner,
-// permissions and attributes, with a backup copy to put back on failure.
-SaveResult RewriteInPlace(const char *name, const char *text, DWORD length, WriteFileFn write)
-{
-    char backup[PATH_BUFFER];
-    if (!MakeBackup(name, backup))
-        return kSaveCannotCreate;
-    FileHandle file(CreateFileA(name, GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file.Valid()) {
-        DeleteFileA(backup);
-        return kSaveCannotCreate;
-    }
-    if (WriteWhole(file.h, text, length, write) && SetEndOfFile(file.h) && FlushFileBuffers(file.h)) {
-        if (file.Close()) {
-            DeleteFileA(backup);
-            return kSaveDone;
-        }
-        // The text may be there, or not: the backup stays for the user.
-        return kSaveCannotWrite;
-    }
-    bool restored = false;
-    {
-        FileHandle from(CreateFileA(backup, GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-        restored = from.Valid() && CopyWhole(from.h, file.h);
-    }
-    if (file.Close() && restored)
-        DeleteFileA(backup);
-    return kSaveCannotWrite;
-}
-
-DWORD LinkCount(const char *name)
-{
-    FileHandle file(CreateFileA(name, FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-    BY_HANDLE_FILE_INFORMATION info;
-    if (!file.Valid() || !GetFileInformationByHandle(file.h, &info))
-        return 0;
-    return info.nNumberOfLinks;
-}
-
 } // namespace
 
-SaveResult WriteDocumentFile(const char *name, const char *text, DWORD length, WriteFileFn write)
+SaveResult WriteDocumentFile(const char *name, const char *text, DWORD length, WriteFileFn write, char *backup)
 {
+    if (backup)
+        backup[0] = '\0';
     if (strlen(name) >= PATH_BUFFER)
         return kSaveCannotCreate;
-    // Creating the target over a read-only file or a folder would fail;
-    // replacing it would not, so that is refused here as creation would be.
+    // A read-only file is not written, also where the platform would let
+    // its user (root under Wine) open it for writing.
     DWORD attributes = GetFileAttributesA(name);
-    if (attributes != INVALID_FILE_ATTRIBUTES &&
-        (attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY)))
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY))
         return kSaveCannotCreate;
-    if (attributes == INVALID_FILE_ATTRIBUTES || LinkCount(name) == 1) {
-        switch (ReplaceByRename(name, attributes, text, length, write)) {
-        case kDone:
-            return kSaveDone;
-        case kCannotWrite:
-            return kSaveCannotWrite;
-        case kCannotCreate:
-            return kSaveCannotCreate;
-        case kDeclined:
-            break;
+    FileHandle file(
+        CreateFileA(name, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file.Valid())
+        return GetLastError() == ERROR_FILE_NOT_FOUND ? WriteNewFile(name, text, length, write) : kSaveCannotCreate;
+    // A device ("nul", "com1") takes the text and keeps nothing of it.
+    if (GetFileType(file.h) != FILE_TYPE_DISK)
+        return kSaveCannotCreate;
+    return RewriteInPlace(file, name, text, length, write, backup);
+}
+
+bool FindSaveBackup(const char *name, char *backup)
+{
+    for (int place = 0; place < 2; ++place) {
+        wchar_t folder[MAX_PATH];
+        wchar_t pattern[kWideName];
+        if (!BackupPlace(name, place == 1, folder, pattern))
+            continue;
+        wchar_t whole[kWideName];
+        wcscpy(whole, folder);
+        wcscat(whole, pattern);
+        wcscat(whole, L"*");
+        wcscat(whole, kBackupExtension);
+        wchar_t room[kWideName];
+        WIN32_FIND_DATAW found;
+        HANDLE search = FindFirstFileW(Usable(whole, room), &found);
+        if (search != INVALID_HANDLE_VALUE) {
+            FindClose(search);
+            ShowBackupName(folder, found.cFileName, backup);
+            return true;
         }
-        if (attributes == INVALID_FILE_ATTRIBUTES)
-            return CreateDirectly(name, text, length, write);
     }
-    return RewriteInPlace(name, text, length, write);
+    return false;
 }
 
 LoadResult ReadDocumentFile(const char *name, DWORD limit, char **block, DWORD *size, ReadFileFn read)
@@ -306,16 +386,25 @@ LoadResult ReadDocumentFile(const char *name, DWORD limit, char **block, DWORD *
         CreateFileA(name, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file.Valid())
         return kLoadCannotOpen;
-    DWORD expected = GetFileSize(file.h, nullptr);
-    if (expected == INVALID_FILE_SIZE || expected >= limit)
+    // The whole size: its low 32 bits alone would take a file of 4 GiB and
+    // 100 bytes for one of 100.
+    LARGE_INTEGER whole;
+    if (!GetFileSizeEx(file.h, &whole) || whole.QuadPart >= limit)
         return kLoadTooLarge;
+    DWORD expected = (DWORD)whole.QuadPart;
     char *text = (char *)LocalAlloc(LMEM_FIXED, expected + 1);
     if (!text)
         return kLoadNoMemory;
+    // One byte more than the size asks for: a file that has more than its
+    // size says (a process file reports none) is not read whole either.
     DWORD got = 0;
-    if (!read(file.h, text, expected, &got, nullptr) || got != expected) {
+    if (!read(file.h, text, expected + 1, &got, nullptr) || got != expected) {
         LocalFree(text);
         return kLoadIncomplete;
+    }
+    if (memchr(text, '\0', got)) {
+        LocalFree(text);
+        return kLoadHasZero;
     }
     text[got] = '\0';
     *block = text;

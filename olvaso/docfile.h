@@ -1,14 +1,19 @@
 // Reading and writing document files so that nothing of the user's file is
-// lost: a load hands out only a whole file, and a save that fails leaves the
-// old file exactly as it was. A saved file also stays the same file: its
-// other names (hard links), its permissions and its attributes.
+// lost: a load hands out only a whole text file, and a save keeps the file
+// the same file (its links, its permissions, its owner) and its old text
+// until the new one is on the disk.
 #pragma once
 
 #include <windows.h>
 
+// Room for a backup's name: a document name of up to 259 bytes and what is
+// added to it.
+#define BACKUP_NAME_BUFFER 300
+
 enum SaveResult {
     kSaveDone,
-    kSaveCannotCreate, // the file cannot be written (or no safe copy of the old one could be made)
+    kSaveCannotCreate, // the file cannot be opened or created for writing
+    kSaveNoBackup,     // no copy of the old text could be made, so the file was not touched
     kSaveCannotWrite,  // fewer bytes reached the disk than the text holds
 };
 
@@ -17,7 +22,8 @@ enum LoadResult {
     kLoadCannotOpen,
     kLoadTooLarge,   // `limit` bytes or more, or the size query failed
     kLoadNoMemory,
-    kLoadIncomplete, // the read failed or delivered fewer bytes than the size
+    kLoadIncomplete, // the file did not deliver exactly as many bytes as its size
+    kLoadHasZero,    // a zero byte, which the text of an edit box cannot hold
 };
 
 typedef BOOL(WINAPI *WriteFileFn)(HANDLE, LPCVOID, DWORD, LPDWORD, LPOVERLAPPED);
@@ -26,16 +32,22 @@ typedef BOOL(WINAPI *ReadFileFn)(HANDLE, LPVOID, DWORD, LPDWORD, LPOVERLAPPED);
 // Writes exactly `length` bytes of `text` as the file `name`. `write` is the
 // platform's WriteFile for the text; tests hand in a failing one.
 //
-// A new file is written beside the target and renamed into place. An
-// existing file is replaced that way only when the fresh file carries all
-// of it (a single name, the same attributes, owner and access list);
-// otherwise a backup copy is taken, the file is rewritten in place, and on a
-// failure the old bytes are copied back. The backup goes when the save is
-// done; it stays only if even the copying back failed.
-SaveResult WriteDocumentFile(const char *name, const char *text, DWORD length, WriteFileFn write = WriteFile);
+// An existing file is never replaced by another: its old text is copied to
+// a backup readable by its owner only (beside it, or in the temporary folder
+// when its folder takes no new file), the file itself is rewritten and
+// flushed, and the backup goes. A failed rewrite puts the old text back. A
+// backup that still holds the old text when the call returns (the old text
+// could not be put back) is named in `backup` (BACKUP_NAME_BUFFER bytes, may
+// be null), which is empty otherwise. A new file is written beside its name
+// and renamed to it, so that no part of it ever stands there.
+SaveResult WriteDocumentFile(const char *name, const char *text, DWORD length, WriteFileFn write = WriteFile,
+                             char *backup = nullptr);
+
+// The backup that an interrupted save of `name` left behind, its name into
+// `backup` (BACKUP_NAME_BUFFER bytes); false when there is none.
+bool FindSaveBackup(const char *name, char *backup);
 
 // Reads the whole file `name`, of fewer than `limit` bytes, into `*block`: a
 // LocalAlloc block with a zero byte after the text, the caller's to free.
-// Only kLoadDone hands out a block; a read that delivers less than the size
-// never does.
+// Only kLoadDone hands out a block.
 LoadResult ReadDocumentFile(const char *name, DWORD limit, char **block, DWORD *size, ReadFileFn read = ReadFile);

@@ -17,6 +17,12 @@ const char kTooLarge[] = "A fájl túl nagy: %s";
 const char kNoMemory[] = "Nem tudok memóriát foglalni a fájlnak: %s";
 const char kCannotCreate[] = "Nem tudom létrehozni a fájlt: %s";
 const char kCannotWrite[] = "Nem tudom lemezre írni a fájlt: %s";
+const char kHasZero[] = "A fájl nulla bájtot tartalmaz, nem tudom szövegként megnyitni: %s";
+const char kIncomplete[] = "Nem tudom végig beolvasni a fájlt: %s";
+const char kBackupFound[] = "Egy mentés félbeszakadt, a fájl előző változata itt maradt: %s";
+const char kBackupKept[] = "Nem tudom lemezre írni a fájlt, az előző változata itt maradt: %s";
+const char kNoBackup[] = "Nem tudok biztonsági másolatot készíteni, ezért nem mentettem: %s";
+const char kTextUnread[] = "Nem tudom kiolvasni a teljes szöveget, nem mentettem: %s";
 const char kReplaceExisting[] = "Lecseréljem a létező fájlt: %s ?";
 const char kSaveChanges[] = "Mentsem az aktuális módosításokat: %s ?";
 const char kUntitled[] = "(névtelen)";
@@ -60,6 +66,10 @@ int LoadDocument(HINSTANCE instance, HWND owner, HWND edit, char *name, int ask)
 {
     if (ask && !ChooseFileToOpen(instance, owner, kPattern, kExtension, name))
         return 0;
+    // A save that was cut short left the file's previous text beside it.
+    char backup[BACKUP_NAME_BUFFER];
+    if (FindSaveBackup(name, backup))
+        ShowFileMessage(owner, kBackupFound, backup);
     char *block = nullptr;
     DWORD size = 0;
     switch (ReadDocumentFile(name, LOAD_LIMIT, &block, &size)) {
@@ -77,6 +87,12 @@ int LoadDocument(HINSTANCE instance, HWND owner, HWND edit, char *name, int ask)
     case kLoadIncomplete:
         // Part of a file must never become the document: a later Save would
         // write it over the whole. The edit box keeps what the user had.
+        ShowFileMessage(owner, kIncomplete, name);
+        return 0;
+    case kLoadHasZero:
+        // The edit box would end the text at the zero byte, and a Save
+        // would then cut the file there.
+        ShowFileMessage(owner, kHasZero, name);
         return 0;
     }
     BOOL accepted = SetWindowTextA(edit, block);
@@ -123,19 +139,31 @@ int SaveDocument(HINSTANCE instance, HWND owner, HWND edit, char *name, int ask)
         return 0;
     }
     int got = GetWindowTextA(edit, block, length + 1);
-    if (got < 0)
-        got = 0;
-    SaveResult result = WriteDocumentFile(name, block, (DWORD)got);
+    if (got != length) {
+        LocalFree(block);
+        ShowFileMessage(owner, kTextUnread, name);
+        return 0;
+    }
+    char backup[BACKUP_NAME_BUFFER];
+    SaveResult result = WriteDocumentFile(name, block, (DWORD)got, WriteFile, backup);
     LocalFree(block);
-    if (result == kSaveCannotCreate) {
+    switch (result) {
+    case kSaveDone:
+        return 1;
+    case kSaveCannotCreate:
         ShowFileMessage(owner, kCannotCreate, name);
-        return 0;
+        break;
+    case kSaveNoBackup:
+        ShowFileMessage(owner, kNoBackup, name);
+        break;
+    case kSaveCannotWrite:
+        if (*backup)
+            ShowFileMessage(owner, kBackupKept, backup);
+        else
+            ShowFileMessage(owner, kCannotWrite, name);
+        break;
     }
-    if (result == kSaveCannotWrite) {
-        ShowFileMessage(owner, kCannotWrite, name);
-        return 0;
-    }
-    return 1;
+    return 0;
 }
 
 int AskSaveChanges(HWND window, const char *name)

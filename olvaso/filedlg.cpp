@@ -1,14 +1,16 @@
 // Vorira's own directory-list file dialogs: the dialog state, the dialog
 // procedure and the listing.
 //
-// The platform's listing service changes the process's current directory to
-// the directory it lists and rewrites the pattern buffer it is given (under
-// Wine to the bare pattern, upper-cased). The dialogs therefore change to the directory
-// themselves, list only the pattern, note the listed directory as an absolute
-// path and go back to the directory they started in. The remembered directory
-// is so always absolute after a listing, the process's current directory never
-// moves, and the path handed back names the file that was listed, whatever
-// happens to the current directory later.
+// The process's current directory never moves: stored document names are
+// relative to it, and a Save of one must write the file it came from. The
+// platform's listing service would change to the directory it lists, and
+// going back fails once the start directory is renamed or removed, or when
+// its name holds a letter the code page cannot spell. So the dialogs fill the
+// list box themselves with the list box's own directory listing, which takes
+// a whole path, and show the listed directory in the path label. The
+// remembered directory is the listed one as an absolute path wherever the
+// code page can spell it, so that the path handed back names the file that
+// was listed.
 #include "filedlg.h"
 #include "pathspec.h"
 
@@ -17,11 +19,10 @@
 namespace {
 
 enum { IDC_NAME = 16, IDC_PATH = 17, IDC_LIST = 18 };
-const UINT kListFlags = DDL_DRIVES | DDL_DIRECTORY;
-
 enum FileDialogMode { kOpenMode, kSaveMode };
 
-// One set for the whole program, filled afresh each time a dialog opens.
+// One set for each dialog, filled when it opens: a Save dialog opened from
+// inside another one (the log-off question) leaves that one's state alone.
 struct FileDialogState {
     FileDialogMode mode;
     char PathSpec[PATH_BUFFER];
@@ -34,8 +35,6 @@ struct FileDialogState {
     // to it, which after a typed directory name need not be DirectoryPrefix.
     char ListedDirectory[PATH_BUFFER];
 };
-
-FileDialogState s;
 
 // The last directory any dialog listed during this run: the next dialog
 // opens there, as it would if the listing had been left to move the
@@ -61,56 +60,83 @@ bool FileIsThere(const char *path)
     return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
+// The listed directory as the remembered directory takes it: absolute when
+// the code page spells it exactly, otherwise as the user composed it (still
+// right, since the current directory does not move), without a trailing
+// backslash unless it is a root.
+void RememberListed(const wchar_t *full, const char *composed, char *listed)
+{
+    BOOL lossy = FALSE;
+    int n = WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, full, -1, listed, PATH_BUFFER, nullptr, &lossy);
+    if (n == 0 || lossy)
+        CopyBounded(listed, PATH_BUFFER, composed);
+    size_t length = strlen(listed);
+    if (length > 1 && EndsWithChar(listed, '\\') && !(length == 3 && listed[1] == ':'))
+        *(char *)FindLastChar(listed, '\\') = '\0';
+}
+
 // Lists `path` (a directory part and a pattern) into the list box and the
-// path label. On success ListedDirectory names the listed directory.
-bool ListPath(HWND dialog, const char *path)
+// path label. On success ListedDirectory names the listed directory; on
+// failure the list and the label stay as they were.
+bool ListPath(HWND dialog, FileDialogState &s, const char *path)
 {
     char directory[PATH_BUFFER];
     char pattern[PATH_BUFFER];
     SplitForListing(path, directory, pattern);
-    char home[PATH_BUFFER];
-    DWORD n = GetCurrentDirectoryA(sizeof home, home);
-    if (n == 0 || n >= sizeof home)
+    wchar_t wide[PATH_BUFFER];
+    wchar_t full[PATH_BUFFER];
+    if (!MultiByteToWideChar(CP_ACP, 0, *directory ? directory : ".", -1, wide, PATH_BUFFER))
         return false;
-    if (*directory && !SetCurrentDirectoryA(directory))
+    DWORD n = GetFullPathNameW(wide, PATH_BUFFER, full, nullptr);
+    DWORD attributes = (n > 0 && n < PATH_BUFFER) ? GetFileAttributesW(full) : INVALID_FILE_ATTRIBUTES;
+    char files[PATH_BUFFER];
+    char entries[PATH_BUFFER];
+    if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY) ||
+        !JoinPath(files, "", directory) || !AppendPath(files, pattern) || !JoinPath(entries, "", directory) ||
+        !AppendPath(entries, "*.*"))
         return false;
-    bool listed = DlgDirListA(dialog, pattern, IDC_LIST, IDC_PATH, kListFlags) != 0;
-    char here[PATH_BUFFER];
-    DWORD m = GetCurrentDirectoryA(sizeof here, here);
-    bool back = SetCurrentDirectoryA(home) != FALSE;
-    if (!listed || m == 0 || m >= sizeof here)
-        return false;
-    // The list shows `here` whether or not the way back worked.
-    strcpy(s.ListedDirectory, here);
-    strcpy(g_lastListed, here);
-    // Stored names may be relative to the directory the program started in;
-    // a listing that could not go back there counts as failed.
-    return back;
+    // As the platform's listing fills it: the matching files, then every
+    // directory and the drives.
+    HWND list = GetDlgItem(dialog, IDC_LIST);
+    SendMessageA(list, LB_RESETCONTENT, 0, 0);
+    SendMessageA(list, LB_DIR, DDL_READWRITE, (LPARAM)files);
+    SendMessageA(list, LB_DIR, DDL_DIRECTORY | DDL_DRIVES | DDL_EXCLUSIVE, (LPARAM)entries);
+    char composed[PATH_BUFFER];
+    CopyBounded(composed, sizeof composed, directory);
+    RememberListed(full, composed, s.ListedDirectory);
+    strcpy(g_lastListed, s.ListedDirectory);
+    // The label spells the directory as the platform's listing does, in
+    // lower case, and in full even where the code page cannot.
+    if (n > 3 && full[n - 1] == L'\\')
+        full[n - 1] = L'\0';
+    CharLowerW(full);
+    SetDlgItemTextW(dialog, IDC_PATH, full);
+    return true;
 }
 
-void ShowNamePart(HWND dialog)
+void ShowNamePart(HWND dialog, const FileDialogState &s)
 {
     SetDlgItemTextA(dialog, IDC_NAME, s.NamePart);
 }
 
-BOOL OnInitDialog(HWND dialog)
+BOOL OnInitDialog(HWND dialog, FileDialogState &s)
 {
     SplitPathSpec(s.PathSpec, s.DirectoryPrefix, s.NamePart, s.Pattern);
     SendDlgItemMessageA(dialog, IDC_NAME, EM_LIMITTEXT, PATH_BUFFER, 0);
     char remembered[PATH_BUFFER];
     if (!*s.DirectoryPrefix && *g_lastListed && JoinPath(remembered, g_lastListed, s.PathSpec) &&
-        ListPath(dialog, remembered)) {
+        ListPath(dialog, s, remembered)) {
         strcpy(s.DirectoryPrefix, s.ListedDirectory);
     } else {
         strcpy(s.ListedDirectory, s.DirectoryPrefix);
-        if (ListPath(dialog, s.PathSpec))
+        if (ListPath(dialog, s, s.PathSpec))
             strcpy(s.DirectoryPrefix, s.ListedDirectory);
     }
-    ShowNamePart(dialog);
+    ShowNamePart(dialog, s);
     return TRUE;
 }
 
-void OnOk(HWND dialog)
+void OnOk(HWND dialog, FileDialogState &s)
 {
     // The whole name, or none: a name cut short would name another file.
     char typed[PATH_BUFFER] = {};
@@ -131,24 +157,28 @@ void OnOk(HWND dialog)
         return;
     }
     if (HasWildcard(typed)) {
-        if (!ListPath(dialog, path)) {
+        if (!ListPath(dialog, s, path)) {
             MessageBeep(0);
             return;
         }
         char directory[PATH_BUFFER];
         strcpy(s.DirectoryPrefix, s.ListedDirectory);
-        // The name part as the user spelled it: the listing's own copy comes
-        // back upper-cased.
+        // The name part as the user spelled it.
         SplitForListing(path, directory, s.NamePart);
         strcpy(s.Pattern, HasWildcard(s.NamePart) ? s.NamePart : "*.*");
-        ShowNamePart(dialog);
+        ShowNamePart(dialog, s);
         return;
     }
     if (IsSingleDirectory(path)) {
         if (strcmp(typed, "..") == 0)
             CutAtLastBackslash(path);
         SplitPathSpec(path, s.DirectoryPrefix, s.NamePart, s.Pattern);
-        ShowNamePart(dialog);
+        ShowNamePart(dialog, s);
+        return;
+    }
+    // "nul" or "com1.txt" names a device, which takes a text and keeps none.
+    if (IsDeviceName(path)) {
+        MessageBeep(0);
         return;
     }
     if (s.mode == kOpenMode) {
@@ -171,7 +201,7 @@ void OnOk(HWND dialog)
 
 // The selected entry of the list, or false when nothing is selected (the
 // selection service then hands back the buffer unchanged).
-bool SelectedEntry(HWND dialog, char *entry, BOOL *isDirectory)
+bool SelectedEntry(HWND dialog, const FileDialogState &s, char *entry, BOOL *isDirectory)
 {
     if (SendDlgItemMessageA(dialog, IDC_LIST, LB_GETCURSEL, 0, 0) == LB_ERR)
         return false;
@@ -183,16 +213,16 @@ bool SelectedEntry(HWND dialog, char *entry, BOOL *isDirectory)
     return true;
 }
 
-void OnListDoubleClick(HWND dialog)
+void OnListDoubleClick(HWND dialog, FileDialogState &s)
 {
     char entry[PATH_BUFFER];
     BOOL isDirectory = FALSE;
-    if (!SelectedEntry(dialog, entry, &isDirectory))
+    if (!SelectedEntry(dialog, s, entry, &isDirectory))
         return;
     if (!isDirectory) {
         strcpy(s.DirectoryPrefix, s.ListedDirectory);
         strcpy(s.NamePart, entry);
-        ShowNamePart(dialog);
+        ShowNamePart(dialog, s);
         SendMessageA(dialog, WM_COMMAND, IDOK, 0);
         return;
     }
@@ -200,21 +230,21 @@ void OnListDoubleClick(HWND dialog)
     char prefix[PATH_BUFFER];
     strcpy(prefix, s.ListedDirectory);
     char path[PATH_BUFFER];
-    if (!EnterDirectoryEntry(prefix, entry) || !JoinPath(path, prefix, s.Pattern) || !ListPath(dialog, path)) {
+    if (!EnterDirectoryEntry(prefix, entry) || !JoinPath(path, prefix, s.Pattern) || !ListPath(dialog, s, path)) {
         // The list still shows where the user was; so does the dialog state.
         MessageBeep(0);
         return;
     }
     strcpy(s.DirectoryPrefix, s.ListedDirectory);
     strcpy(s.NamePart, s.Pattern);
-    ShowNamePart(dialog);
+    ShowNamePart(dialog, s);
 }
 
-void OnListSelection(HWND dialog)
+void OnListSelection(HWND dialog, FileDialogState &s)
 {
     char entry[PATH_BUFFER];
     BOOL isDirectory = FALSE;
-    if (!SelectedEntry(dialog, entry, &isDirectory))
+    if (!SelectedEntry(dialog, s, entry, &isDirectory))
         return;
     if (isDirectory && !JoinPath(entry, entry, s.NamePart))
         return;
@@ -223,11 +253,11 @@ void OnListSelection(HWND dialog)
     SetDlgItemTextA(dialog, IDC_NAME, entry);
 }
 
-BOOL OnCommand(HWND dialog, WORD id, WORD notification)
+BOOL OnCommand(HWND dialog, FileDialogState &s, WORD id, WORD notification)
 {
     switch (id) {
     case IDOK:
-        OnOk(dialog);
+        OnOk(dialog, s);
         return TRUE;
     case IDCANCEL:
         EndDialog(dialog, 0);
@@ -240,37 +270,40 @@ BOOL OnCommand(HWND dialog, WORD id, WORD notification)
         return TRUE;
     case IDC_LIST:
         if (notification == LBN_DBLCLK)
-            OnListDoubleClick(dialog);
+            OnListDoubleClick(dialog, s);
         else
-            OnListSelection(dialog);
+            OnListSelection(dialog, s);
         return TRUE;
     }
     return FALSE;
 }
 
 int RunDialog(HINSTANCE instance, HWND owner, const char *templateName, FileDialogMode mode, const char *pattern,
-              const char *extension, char *result)
+              const char *extension, char *result, WORD *exists)
 {
+    FileDialogState s = {};
     s.mode = mode;
-    s.ChosenFileExists = 0;
     CopyBounded(s.PathSpec, sizeof s.PathSpec, pattern);
     CopyBounded(s.DefaultExtension, sizeof s.DefaultExtension, extension);
-    if (DialogBoxParamA(instance, templateName, owner, FileDialogProc, 0) != 1)
+    if (DialogBoxParamA(instance, templateName, owner, FileDialogProc, (LPARAM)&s) != 1)
         return 0;
     CopyBounded(result, PATH_BUFFER, s.PathSpec);
+    if (exists)
+        *exists = s.ChosenFileExists;
     return 1;
 }
 
 } // namespace
 
-INT_PTR CALLBACK FileDialogProc(HWND dialog, UINT msg, WPARAM wParam, LPARAM)
+INT_PTR CALLBACK FileDialogProc(HWND dialog, UINT msg, WPARAM wParam, LPARAM lParam)
 {
-    switch (msg) {
-    case WM_INITDIALOG:
-        return OnInitDialog(dialog);
-    case WM_COMMAND:
-        return OnCommand(dialog, LOWORD(wParam), HIWORD(wParam));
+    if (msg == WM_INITDIALOG) {
+        SetWindowLongPtrA(dialog, DWLP_USER, lParam);
+        return OnInitDialog(dialog, *(FileDialogState *)lParam);
     }
+    FileDialogState *s = (FileDialogState *)GetWindowLongPtrA(dialog, DWLP_USER);
+    if (msg == WM_COMMAND && s)
+        return OnCommand(dialog, *s, LOWORD(wParam), HIWORD(wParam));
     return FALSE;
 }
 
@@ -287,14 +320,11 @@ int IsSingleDirectory(const char *path)
 
 int ChooseFileToOpen(HINSTANCE instance, HWND owner, const char *pattern, const char *extension, char *result)
 {
-    return RunDialog(instance, owner, "FileOpen", kOpenMode, pattern, extension, result);
+    return RunDialog(instance, owner, "FileOpen", kOpenMode, pattern, extension, result, nullptr);
 }
 
 int ChooseFileToSave(HINSTANCE instance, HWND owner, const char *pattern, const char *extension, char *result,
                      WORD *exists)
 {
-    int chosen = RunDialog(instance, owner, "FileSave", kSaveMode, pattern, extension, result);
-    if (chosen && exists)
-        *exists = s.ChosenFileExists;
-    return chosen;
+    return RunDialog(instance, owner, "FileSave", kSaveMode, pattern, extension, result, exists);
 }

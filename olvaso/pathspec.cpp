@@ -143,6 +143,25 @@ int ComposeTypedPath(char *path, char *typed, char *directoryPrefix, const char 
     return JoinPath(path, directoryPrefix, typed, codePage);
 }
 
+bool IsDeviceName(const char *path, UINT codePage)
+{
+    const char *slash = FindLastChar(path, '\\', codePage);
+    const char *name = slash ? slash + 1 : IsDrive(path) ? path + 2 : path;
+    // The platform takes the device for the name part before the first dot,
+    // trailing spaces dropped.
+    size_t length = 0;
+    while (name[length] && name[length] != '.')
+        ++length;
+    while (length > 0 && name[length - 1] == ' ')
+        --length;
+    static const char *const kDevices[] = {"con", "prn", "aux", "nul", "conin$", "conout$"};
+    for (const char *device : kDevices)
+        if (length == strlen(device) && _strnicmp(name, device, length) == 0)
+            return true;
+    return length == 4 && (_strnicmp(name, "com", 3) == 0 || _strnicmp(name, "lpt", 3) == 0) && name[3] >= '1' &&
+           name[3] <= '9';
+}
+
 int AddDefaultExtension(char *path, const char *extension, bool always, UINT codePage)
 {
     if (!always && LastComponentHasDot(path, codePage))

@@ -47,6 +47,10 @@ int AppendPath(char *buffer, const char *tail);
 int ComposeTypedPath(char *path, char *typed, char *directoryPrefix, const char *pattern,
                      UINT codePage = CP_ACP);
 
+// True when the last component names a device whatever its extension:
+// "nul", "con.txt", "COM1", "lpt1.txt" (letter case aside).
+bool IsDeviceName(const char *path, UINT codePage = CP_ACP);
+
 // Save mode's default extension: appended when the last component has no dot.
 int AddDefaultExtension(char *path, const char *extension, bool always, UINT codePage = CP_ACP);
 

@@ -9,7 +9,8 @@
 #define NAME_BUFFER 260
 #define TEXT_BUFFER 252
 #define EDIT_LIMIT 32000
-#define LOAD_LIMIT 32000
+// A file the edit box can hold whole loads: what a full edit box saves opens again.
+#define LOAD_LIMIT (EDIT_LIMIT + 1)
 
 struct ReaderState {
     HINSTANCE instance;
@@ -33,6 +34,12 @@ LRESULT CALLBACK ReaderWndProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam
 // the screen; the unit tests create the window the same way.
 ATOM RegisterReaderClass(HINSTANCE instance);
 HWND CreateReaderWindow(HINSTANCE instance, LPSTR commandLine);
+
+// Pasting: every paste of the edit box takes the clipboard's 8-bit text,
+// and one cut at the edit box's limit is told in a message box.
+void InstallTextPaste(HWND edit);
+// The edit box's EN_MAXTEXT, which only a paste's message follows.
+void NotePasteCut();
 
 // Reading aloud.
 void ReadAloud(int command);

@@ -23,6 +23,7 @@ LRESULT OnCreate(HWND hwnd, const CREATESTRUCTA *cs)
                                     0, 0, CW_USEDEFAULT, CW_USEDEFAULT, hwnd, (HMENU)IDC_EDIT, cs->hInstance,
                                     nullptr);
     SendMessageA(g_reader.edit, EM_LIMITTEXT, EDIT_LIMIT, 0);
+    InstallTextPaste(g_reader.edit);
     LoadStartupFile((const char *)cs->lpCreateParams);
     UpdateTitle(hwnd, g_reader.documentName);
     TimingMark("window");
@@ -61,6 +62,9 @@ LRESULT OnEditNotification(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam)
         return 0;
     case EN_ERRSPACE:
         MessageBoxA(hwnd, kEditOutOfSpace, kProgramTitle, MB_ICONHAND);
+        return 0;
+    case EN_MAXTEXT:
+        NotePasteCut();
         return 0;
     }
     return DefWindowProcA(hwnd, msg, wParam, lParam);

@@ -82,6 +82,15 @@ def wait_for(predicate, timeout=10.0, interval=0.05, what="condition"):
         time.sleep(interval)
 
 
+def read_bytes(path):
+    """The file's bytes, or None while it is not there."""
+    try:
+        with open(path, "rb") as f:
+            return f.read()
+    except FileNotFoundError:
+        return None
+
+
 def unescape(s):
     """Reverses the journal's and wdrive's escaping into raw bytes."""
     out = bytearray()

@@ -6,7 +6,6 @@ disk, the text in the editor and the dictionary's entries are checked."""
 import os
 import shutil
 import subprocess
-import time
 
 import harness as h
 import test_documents as docs
@@ -56,14 +55,25 @@ class Vorira(docs.DocTest):
         self.assertEqual(self.title(), title)
         self.assertEqual(self.text(), text)
 
-    def test_a_full_disk_refuses_a_new_file_and_leaves_no_part_of_it(self):
+    def test_a_full_disk_refuses_a_new_file_and_an_old_one_it_cannot_copy(self):
+        big = OLD * 1000
+        self.write("big.txt", big[:25000])
         with h.full_disk(24 * 1024):
             self.start()
         text = "ű" * 30000
         self.set_text(text)
         self.choose(docs.CMD_SAVE_AS, docs.SAVE_CAPTION, "uj")
         self.assert_refused("Nem tudom lemezre írni a fájlt: " + self.win("uj.txt"), "Vorira - (névtelen)", text)
-        self.assertEqual(self.names(), [])
+        self.assertEqual(self.names(), ["big.txt"])
+        # A file larger than the disk takes more of: no copy of its text can
+        # be made, so it is not touched.
+        self.open_file("big.txt")
+        self.wait_title("Vorira - big.txt")
+        self.change("Ú")
+        self.key("ctrl+s")
+        self.assert_refused("Nem tudok biztonsági másolatot készíteni, ezért nem mentettem: " + self.win("big.txt"),
+                            "Vorira - big.txt", "Ú" + big[:25000].decode("cp1250"))
+        self.assertEqual((self.names(), self.read("big.txt")), (["big.txt"], big[:25000]))
 
     def test_a_read_only_folder_rewrites_its_file_and_refuses_new_ones(self):
         self.write("a.txt", OLD)
@@ -136,7 +146,7 @@ class Vorira(docs.DocTest):
         # The listed file and a new listing are gone: the dialog stays as it was.
         h.wdrive("lbdblclk", dlg.hwnd, docs.DIR_LIST, h.wdrive("listitems", dlg.hwnd, docs.DIR_LIST).index("b.txt"))
         self.type_name(dlg, "*.txt")
-        time.sleep(0.5)
+        self.settled(dlg)
         self.assertEqual(self.name_box(dlg), "*.txt")
         self.assertIn("b.txt", h.wdrive("listitems", dlg.hwnd, docs.DIR_LIST))
         # Up a level works, and a file there opens.

@@ -3,7 +3,7 @@ names, patterns and directories move them, the default extension rules of
 each mode, the list's clicks and double-clicks, and that the path they hand
 back names the file that was listed."""
 import os
-import time
+import subprocess
 
 import harness as h
 from test_documents import (CMD_OPEN, CMD_SAVE, CMD_SAVE_AS, DIR_LIST, IDCANCEL, IDOK, OPEN_CAPTION, PATH_LABEL,
@@ -71,7 +71,7 @@ class Listing(DialogTest):
         self.type_name(dlg, "*.txt")
         self.shows(dlg, "*.txt")
         self.type_name(dlg, "sub")
-        time.sleep(0.5)
+        self.settled(dlg)
         self.assertEqual(self.name_box(dlg), "sub")
         self.listed(dlg)
         self.type_name(dlg, "sub\\")
@@ -94,15 +94,72 @@ class Listing(DialogTest):
         h.wdrive("type", h.wdrive("child", dlg.hwnd, 16)[0], "n")
         h.wait_for(lambda: h.wdrive("enabled", dlg.hwnd, IDOK) == ["1"], what="OK enabled")
         self.type_name(dlg, "nincs ilyen")
-        time.sleep(0.6)
+        self.settled(dlg)
         self.assertEqual(self.name_box(dlg), "nincs ilyen")
         self.assertTrue(self.box(OPEN_CAPTION))
         self.type_name(dlg, "nincs\\*.txt")
-        time.sleep(0.6)
+        self.settled(dlg)
         self.assertEqual(self.name_box(dlg), "nincs\\*.txt")
         self.listed(dlg)
-        self.answer(dlg, IDCANCEL)
-        self.assertEqual(self.title(), "Vorira - (névtelen)")
+        # Neither moved the dialog: a name of the folder still opens.
+        self.type_name(dlg, "a.txt")
+        self.wait_title("Vorira - a.txt")
+
+
+class CurrentDirectory(DialogTest):
+    def test_a_listing_never_moves_where_relative_names_are_saved(self):
+        # The folder Vorira starts in has a name code page 1250 cannot spell,
+        # and is later renamed.
+        home = self.path("ŵork")
+        os.mkdir(home)
+        with open(os.path.join(home, "level.txt"), "wb") as f:
+            f.write(b"otthon")
+        self.write("sub/level.txt", b"masik")
+        self.start(["level.txt"], cwd=home)
+        self.wait_title("Vorira - level.txt")
+
+        def list_elsewhere_then_save(change):
+            dlg = self.open_dialog()
+            self.type_name(dlg, self.win("sub") + "\\")
+            self.listed(dlg, "sub")
+            self.answer(dlg, IDCANCEL)
+            self.change(change)
+            self.key("ctrl+s")
+        list_elsewhere_then_save("Ú")
+        h.wait_for(lambda: h.read_bytes(os.path.join(home, "level.txt")) == "Úotthon".encode("cp1250"),
+                   what="level.txt saved where it came from")
+        # Gone from under its name: saved nowhere else.
+        os.rename(home, self.path("elkoltozott"))
+        list_elsewhere_then_save("É")
+        b, text = self.message()
+        self.assertEqual(text, "Nem tudom létrehozni a fájlt: level.txt")
+        self.answer(b, IDOK)
+        self.assertEqual(self.read("sub/level.txt"), b"masik")
+
+    def test_a_save_dialog_inside_an_open_dialog_leaves_it_as_it_was(self):
+        self.write("sub/a.txt", b"sub/a.txt")
+        self.start()
+        self.change("k")
+        self.command(CMD_OPEN)
+        b, _ = self.message()
+        self.answer(b, 7)
+        dlg = self.box(OPEN_CAPTION)
+        self.listed(dlg)
+        # Logging off asks to save; Yes brings the Save dialog over the Open one.
+        q = subprocess.Popen(["wine", h.WDRIVE, "query", self.prog.hwnd], env=h.wine_env(),
+                             stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+        b, _ = self.message()
+        self.answer(b, 6)
+        inner = self.box(SAVE_CAPTION)
+        self.type_name(inner, "sub\\")
+        self.listed(inner, "sub")
+        self.type_name(inner, "mentett")
+        self.assertEqual(q.communicate(timeout=30)[0].split(), [b"1"])
+        self.assertEqual(self.read("sub/mentett.txt"), b"k")
+        # The Open dialog still opens files, from where it listed.
+        self.type_name(dlg, "a.txt")
+        self.wait_title("Vorira - a.txt")
+        self.assertEqual(self.text(), "a.txt")
 
 
 class OpenMode(DialogTest):
@@ -196,6 +253,19 @@ class SaveMode(DialogTest):
         self.assertEqual(text, "Lecseréljem a létező fájlt: " + self.win("a.txt") + " ?")
         self.answer(b, 7)
         self.assertEqual(self.read("a.txt"), b"a.txt")
+
+    def test_device_names_are_refused(self):
+        self.start()
+        self.set_text("szöveg")
+        dlg = self.open_dialog(CMD_SAVE_AS, SAVE_CAPTION)
+        for device in ("nul", "con", "COM1.txt", "lpt1.txt", "aux"):
+            self.type_name(dlg, device)
+            self.settled(dlg)
+            self.assertEqual(self.name_box(dlg), device)
+            self.assertEqual(self.title(), "Vorira - (névtelen)")
+        self.type_name(dlg, "nulla")
+        self.wait_title("Vorira - nulla.txt")
+        self.assertEqual(self.read("nulla.txt"), "szöveg".encode("cp1250"))
 
     def test_an_extensionless_listed_file_is_the_file_saved(self):
         self.write("level", b"bare")

@@ -16,6 +16,8 @@
 //   getsel HWND                  EM_GETSEL
 //   command HWND ID              PostMessage WM_COMMAND(ID, 0)
 //   click HWND ID                press a dialog's button (BM_CLICK via PostMessage)
+//   post HWND MSG WPARAM LPARAM  PostMessage with numbers (after what was posted before)
+//   wtext HWND                   the window's text as the window holds it (WM_GETTEXT, wide)
 //   close HWND                   PostMessage WM_CLOSE
 //   type HWND TEXT               focus HWND's window and type TEXT (SendInput, Unicode)
 //   keys HWND VK[+VK...]         focus and press virtual keys, e.g. 0x11+0x41 for Ctrl+A
@@ -256,6 +258,18 @@ int main(int argc, char **argv)
         if (!b)
             return 1;
         PostMessageA(b, BM_CLICK, 0, 0);
+    } else if (cmd == "post" && argc >= 6) {
+        PostMessageA(ParseHwnd(argv[2]), (UINT)strtoul(argv[3], nullptr, 0), (WPARAM)strtol(argv[4], nullptr, 0),
+                     (LPARAM)strtol(argv[5], nullptr, 0));
+    } else if (cmd == "wtext" && argc >= 3) {
+        HWND hwnd = ParseHwnd(argv[2]);
+        std::vector<wchar_t> text((size_t)SendMessageW(hwnd, WM_GETTEXTLENGTH, 0, 0) + 2, L'\0');
+        SendMessageW(hwnd, WM_GETTEXT, (WPARAM)text.size(), (LPARAM)text.data());
+        int m = WideCharToMultiByte(CP_UTF8, 0, text.data(), -1, nullptr, 0, nullptr, nullptr);
+        std::string utf8((size_t)m, '\0');
+        WideCharToMultiByte(CP_UTF8, 0, text.data(), -1, &utf8[0], m, nullptr, nullptr);
+        utf8.resize(strlen(utf8.c_str()));
+        printf("%s\n", Escape(utf8).c_str());
     } else if (cmd == "close" && argc >= 3) {
         PostMessageA(ParseHwnd(argv[2]), WM_CLOSE, 0, 0);
     } else if (cmd == "type" && argc >= 4) {

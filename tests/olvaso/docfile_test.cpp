@@ -5,6 +5,7 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -44,6 +45,7 @@ protected:
                 out.push_back(found.cFileName);
         } while (FindNextFileA(h, &found));
         FindClose(h);
+        std::sort(out.begin(), out.end());
         return out;
     }
     static std::string Read(const std::string &path)
@@ -193,6 +195,42 @@ TEST_F(SafeSave, TheFreshFileIsMadeInTheDocumentsOwnFolderWhateverItsName)
     EXPECT_TRUE(RemoveDirectoryA(deep.c_str())) << "a stray file was left beside the document";
 }
 
+// The file is lost to the program mid-save: neither the text nor the old
+// text can be written into it any more.
+BOOL WINAPI LoseTheFile(HANDLE file, LPCVOID, DWORD, LPDWORD written, LPOVERLAPPED)
+{
+    CloseHandle(file);
+    *written = 0;
+    SetLastError(ERROR_INVALID_HANDLE);
+    return FALSE;
+}
+
+TEST_F(SafeSave, ABackupThatCannotBePutBackStaysNamedAndNoOlderOneIsTouched)
+{
+    std::string target = Path("level.txt");
+    ASSERT_EQ(kSaveDone, WriteDocumentFile(target.c_str(), kOld.data(), (DWORD)kOld.size()));
+    // What an interrupted save left behind, which the user has not looked at yet.
+    std::string leftover = target + ".vorira.bak";
+    ASSERT_EQ(kSaveDone, WriteDocumentFile(leftover.c_str(), "earlier", 7));
+    char kept[BACKUP_NAME_BUFFER] = "x";
+    EXPECT_EQ(kSaveCannotWrite, WriteDocumentFile(target.c_str(), "új", 2, LoseTheFile, kept));
+    std::string backup = kept;
+    ASSERT_EQ(0u, backup.find(target + ".vorira-")) << backup;
+    EXPECT_EQ(".bak", backup.substr(backup.size() - 4));
+    EXPECT_EQ(kOld, Read(backup));
+    EXPECT_EQ("earlier", Read(leftover));
+    char found[BACKUP_NAME_BUFFER] = {};
+    ASSERT_TRUE(FindSaveBackup(target.c_str(), found));
+    EXPECT_EQ(0u, std::string(found).find(target + ".vorira")) << found;
+    // A save that works removes only its own backup.
+    EXPECT_EQ(kSaveDone, WriteDocumentFile(target.c_str(), "új", 2, WriteFile, kept));
+    EXPECT_EQ("", std::string(kept));
+    std::vector<std::string> files{"level.txt", "level.txt.vorira.bak", backup.substr(folder_.size() + 1)};
+    std::sort(files.begin(), files.end());
+    EXPECT_EQ(files, Files());
+    EXPECT_FALSE(FindSaveBackup(Path("other.txt").c_str(), found));
+}
+
 // A read that delivers less than the size, or fails.
 BOOL WINAPI ShortRead(HANDLE file, LPVOID data, DWORD size, LPDWORD got, LPOVERLAPPED)
 {
@@ -223,6 +261,9 @@ TEST_F(SafeSave, OnlyAWholeFileIsHandedOut)
     EXPECT_EQ('\0', block[size]);
     LocalFree(block);
     EXPECT_EQ(kLoadTooLarge, ReadDocumentFile(target.c_str(), (DWORD)kOld.size(), &block, &size));
+    ASSERT_EQ(kSaveDone, WriteDocumentFile(target.c_str(), "a\0b", 3));
+    EXPECT_EQ(kLoadHasZero, ReadDocumentFile(target.c_str(), 32000, &block, &size));
+    EXPECT_EQ(nullptr, block);
 }
 
 } // namespace

@@ -159,6 +159,14 @@ TEST(AddDefaultExtension, OpenAlwaysAppendsSaveOnlyWithoutADot)
     EXPECT_EQ(full, path);
 }
 
+TEST(IsDeviceName, WhateverTheExtensionFolderOrLetterCase)
+{
+    for (const char *device : {"nul", "NUL.txt", "con", "z:\\x\\aux.doc", "prn .txt", "com1", "LPT9.txt", "d:nul"})
+        EXPECT_TRUE(IsDeviceName(device)) << device;
+    for (const char *name : {"nulla.txt", "com0", "com10", "lpt", "x.nul", "nul\\level.txt", "conx"})
+        EXPECT_FALSE(IsDeviceName(name)) << name;
+}
+
 TEST(ListEntries, TakeTheListingServicesFormsApart)
 {
     const struct {

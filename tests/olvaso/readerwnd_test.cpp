@@ -1,5 +1,6 @@
 // The reader window in the test's own process: the edit menu's graying, the
-// voice items and their check mark, the edit box filling the client area.
+// voice items and their check mark, the edit box filling the client area, a
+// save of a text the edit box does not hand over whole.
 #include "reader.h"
 #include "resource.h"
 
@@ -170,6 +171,56 @@ TEST_F(ReaderWindow, SelectAllAndTheEditBoxFillsTheClientArea)
     EXPECT_EQ(edit.top, 0);
     EXPECT_EQ(edit.right, client.right);
     EXPECT_EQ(edit.bottom, client.bottom);
+}
+
+// An edit box whose text comes out shorter than its length says.
+LRESULT CALLBACK ShortTextProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam)
+{
+    if (msg == WM_GETTEXTLENGTH)
+        return 5;
+    if (msg == WM_GETTEXT && wParam >= 3) {
+        strcpy((char *)lParam, "ab");
+        return 2;
+    }
+    return DefWindowProcA(hwnd, msg, wParam, lParam);
+}
+
+// Message boxes of the program's own: their text is kept and they are answered.
+std::string g_shown;
+LRESULT CALLBACK AnswerBox(int code, WPARAM wParam, LPARAM lParam)
+{
+    if (code == HCBT_ACTIVATE) {
+        for (HWND c = GetWindow((HWND)wParam, GW_CHILD); c; c = GetWindow(c, GW_HWNDNEXT)) {
+            char cls[16] = {}, text[256] = {};
+            GetClassNameA(c, cls, sizeof cls);
+            if (!lstrcmpiA(cls, "Static") && GetWindowTextA(c, text, sizeof text))
+                g_shown = text;
+        }
+        PostMessageA((HWND)wParam, WM_COMMAND, IDOK, 0);
+    }
+    return CallNextHookEx(nullptr, code, wParam, lParam);
+}
+
+TEST_F(ReaderWindow, ATextNotHandedOverWholeIsNotSaved)
+{
+    WNDCLASSA wc = {};
+    wc.lpfnWndProc = ShortTextProc;
+    wc.hInstance = GetModuleHandleA(nullptr);
+    wc.lpszClassName = "ShortText";
+    RegisterClassA(&wc);
+    HWND edit = CreateWindowA("ShortText", "", 0, 0, 0, 10, 10, nullptr, nullptr, wc.hInstance, nullptr);
+    char folder[MAX_PATH];
+    GetTempPathA(sizeof folder, folder);
+    std::string name = std::string(folder) + "vorira-short-" + std::to_string(GetCurrentProcessId()) + ".txt";
+    HHOOK hook = SetWindowsHookExA(WH_CBT, AnswerBox, nullptr, GetCurrentThreadId());
+    char buffer[NAME_BUFFER];
+    strcpy(buffer, name.c_str());
+    EXPECT_EQ(0, SaveDocument(wc.hInstance, window, edit, buffer, 0));
+    UnhookWindowsHookEx(hook);
+    DestroyWindow(edit);
+    EXPECT_EQ("Nem tudom kiolvasni a teljes szöveget, nem mentettem: " + name, g_shown);
+    EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesA(name.c_str()));
+    DeleteFileA(name.c_str());
 }
 
 } // namespace
