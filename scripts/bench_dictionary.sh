@@ -16,9 +16,14 @@ dll=()
 [ -z "${2:-}" ] || dll=("$(winepath -w "$2" 2>/dev/null)")
 root=${BENCH_SOURCE_ROOT:-$VERBANOR_ROOT} # the dictionary code the "other process" runs
 exe=$VERBANOR_BUILD/bench_dictionary.exe
+# The dictionary's own files, whichever way that source tree splits them.
+sources=()
+for f in "$root"/engine/dictionary*.cpp; do
+    [ "$f" = "$root/engine/dictionary_lexicon.cpp" ] || sources+=("$f")
+done
 "$VERBANOR_ARCH"-w64-mingw32-g++-posix -O2 -std=c++17 -Wall -Wextra -finput-charset=UTF-8 -fexec-charset=CP1250 \
     -DWIN32_LEAN_AND_MEAN -D_WIN32_WINNT=0x0601 -I"$root/engine" -I"$root/speech" \
-    "$VERBANOR_ROOT/scripts/bench_dictionary.cpp" "$root/engine/dictionary.cpp" "$root/speech/sapi4_guids.cpp" \
+    "$VERBANOR_ROOT/scripts/bench_dictionary.cpp" "${sources[@]}" "$root/speech/sapi4_guids.cpp" \
     -static -static-libgcc -static-libstdc++ -lole32 -luuid -o "$exe"
 work=$(mktemp -d /tmp/bench-dictionary.XXXXXX)
 trap 'rm -rf "$work"' EXIT
