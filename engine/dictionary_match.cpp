@@ -69,13 +69,16 @@ void TokenIndex::Refresh(const DictionaryEntries &entries, unsigned char b) {
     lengths[b].assign(found.rbegin(), found.rend());
 }
 
-std::string ApplyIndexed(const DictionaryEntries &entries, const TokenIndex &index, const std::string &text,
-                         bool tagged) {
-    if (entries.empty())
-        return text;
+bool ApplyIndexed(const DictionaryEntries &entries, const TokenIndex &index, const std::string &text, bool tagged,
+                  size_t limit, std::string *result) {
+    if (entries.empty()) {
+        *result = text;
+        return text.size() <= limit;
+    }
     const ByteClasses &classes = Classes();
-    std::string out;
-    out.reserve(text.size() + text.size() / 8);
+    std::string &out = *result;
+    out.clear();
+    out.reserve(std::min(limit, text.size() + text.size() / 8));
     const size_t n = text.size();
     size_t i = 0;
     bool afterLetter = false; // the character before i is a letter or digit
@@ -106,6 +109,8 @@ std::string ApplyIndexed(const DictionaryEntries &entries, const TokenIndex &ind
                 if (endsLetter && i + length < n && IsLetterByte(static_cast<unsigned char>(text[i + length])))
                     continue; // would end inside a run
                 out += found->second.front();
+                if (out.size() > limit)
+                    return false;
                 i += length;
                 afterLetter = endsLetter;
                 matched = true;
@@ -122,16 +127,21 @@ std::string ApplyIndexed(const DictionaryEntries &entries, const TokenIndex &ind
         }
         size_t j = RunEnd(classes, text.data(), i, n);
         auto found = entries.find(text.substr(i, j - i));
-        if (found != entries.end() && !found->second.empty())
+        if (found != entries.end() && !found->second.empty()) {
             out += found->second.front();
-        else
+            // Checked as it grows: a one-letter word with a long
+            // pronunciation would multiply the text hundreds of times.
+            if (out.size() > limit)
+                return false;
+        } else
             out.append(text, i, j - i);
         i = j;
         afterLetter = true;
     }
-    return out;
+    return out.size() <= limit;
 }
 
-std::string ApplyEntries(const DictionaryEntries &entries, const std::string &text, bool tagged) {
-    return ApplyIndexed(entries, TokenIndex(entries), text, tagged);
+bool ApplyEntries(const DictionaryEntries &entries, const std::string &text, bool tagged, size_t limit,
+                  std::string *out) {
+    return ApplyIndexed(entries, TokenIndex(entries), text, tagged, limit, out);
 }

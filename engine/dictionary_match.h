@@ -18,5 +18,6 @@ struct TokenIndex {
     void Refresh(const DictionaryEntries &entries, unsigned char b);
 };
 
-std::string ApplyIndexed(const DictionaryEntries &entries, const TokenIndex &index, const std::string &text,
-                         bool tagged);
+// ApplyEntries with the index of the entries made already.
+bool ApplyIndexed(const DictionaryEntries &entries, const TokenIndex &index, const std::string &text, bool tagged,
+                  size_t limit, std::string *out);

@@ -99,7 +99,7 @@ protected:
     }
     void Forget() {
         DeleteFileA(path_.c_str());
-        DeleteFileA((path_ + ".new").c_str());
+        DeleteFileA((path_ + ".speechrt").c_str());
     }
     ILexPronounceA *LexiconOf(ITTSCentralA *central) {
         ILexPronounceA *lex = NULL;
@@ -267,7 +267,7 @@ TEST_F(DictionaryTest, EveryChangeIsInTheFileWhenTheCallReturnsAndOthersChangesA
     EXPECT_EQ(std::string(kHeader) + u8"ablak\tablakocska\ntűz\ttüz\n", File()) << "sorted by word";
     ASSERT_EQ(S_OK, lex->Remove("tűz", 0));
     EXPECT_EQ(std::string(kHeader) + u8"ablak\tablakocska\n", File());
-    EXPECT_FALSE(Exists(path_ + ".new"));
+    EXPECT_FALSE(Exists(path_ + ".speechrt"));
 
     // Replaced by hand with a file of the very same size: taken in soon.
     std::string other = std::string(kHeader) + u8"ablak\tablakocsko\n";
@@ -372,7 +372,7 @@ TEST_F(DictionaryTest, AFileThatIsNoDictionaryIsRefusedAndNeverOverwritten) {
         SDATA data = {const_cast<char *>("kutya"), 6};
         ASSERT_EQ(S_OK, central->TextData(CHARSET_TEXT, 0, data, NULL, IID_ITTSBufNotifySink));
         EXPECT_EQ(bytes, File()) << "the damaged file stays as it was";
-        EXPECT_FALSE(Exists(path_ + ".new"));
+        EXPECT_FALSE(Exists(path_ + ".speechrt"));
 
         // Once the user has put the file right, the dictionary works again.
         WriteFileBytes(path_, std::string(kHeader) + "kutya\tkutyus\n");
@@ -490,26 +490,27 @@ protected:
     void TearDown() override { Forget(); }
     void Forget() {
         DeleteFileA(path_.c_str());
-        DeleteFileA((path_ + ".new").c_str());
+        DeleteFileA((path_ + ".speechrt").c_str());
     }
     std::string path_;
 };
 
 // The order of a write as it happens: the dictionary's own steps and the
-// calls it makes to flush and to rename, seen through this program's import
-// table, so that a write that renames without flushing cannot pass.
+// calls it makes to flush and to delete, seen through this program's import
+// table, so that a write that touches the file before its copy is on disk,
+// or deletes the copy before the file is, cannot pass.
 std::vector<std::string> g_steps;
 const char *g_crashAt = "";
 BOOL(WINAPI *g_realFlush)(HANDLE);
-BOOL(WINAPI *g_realMove)(LPCSTR, LPCSTR, DWORD);
+BOOL(WINAPI *g_realDelete)(LPCSTR);
 
 BOOL WINAPI RecordFlush(HANDLE file) {
     g_steps.push_back("FlushFileBuffers");
     return g_realFlush(file);
 }
-BOOL WINAPI RecordMove(LPCSTR from, LPCSTR to, DWORD flags) {
-    g_steps.push_back("MoveFileExA");
-    return g_realMove(from, to, flags);
+BOOL WINAPI RecordDelete(LPCSTR path) {
+    g_steps.push_back("DeleteFileA");
+    return g_realDelete(path);
 }
 bool RecordStep(const char *step) {
     g_steps.push_back(step);
@@ -537,42 +538,53 @@ void *PatchImport(const char *name, void *hook) {
     return NULL;
 }
 
-TEST_F(DictionaryFileTest, ACrashBeforeTheRenameLeavesTheOldFileAndTheNewIsFlushedFirst) {
+TEST_F(DictionaryFileTest, ACrashAtAnyStepLeavesTheOldOrNewFileAndTheNextReadPutsTheOldBack) {
+    const std::string backup = path_ + ".speechrt";
     UserDictionary first(path_);
+    first.SetStepHook(RecordStep);
+    g_realFlush = reinterpret_cast<BOOL(WINAPI *)(HANDLE)>(PatchImport("FlushFileBuffers", (void *)RecordFlush));
+    g_realDelete = reinterpret_cast<BOOL(WINAPI *)(LPCSTR)>(PatchImport("DeleteFileA", (void *)RecordDelete));
+    ASSERT_TRUE(g_realFlush && g_realDelete);
+    // The very first write dies: there was no dictionary, and there is none.
+    g_crashAt = "written";
+    EXPECT_EQ(E_ABORT, first.Add("alma", "almácska"));
+    EXPECT_TRUE(Exists(path_) && Exists(backup));
+    EXPECT_EQ(0u, UserDictionary(path_).WordCount());
+    EXPECT_FALSE(Exists(path_) || Exists(backup)) << "a file that was not there before is gone";
+
+    g_crashAt = "";
     ASSERT_EQ(S_OK, first.Add("alma", "almácska"));
     ASSERT_EQ(S_OK, first.Add("körte", "körtécske"));
-    const std::string before = ReadFileBytes(path_);
-
-    g_realFlush = reinterpret_cast<BOOL(WINAPI *)(HANDLE)>(PatchImport("FlushFileBuffers", (void *)RecordFlush));
-    g_realMove = reinterpret_cast<BOOL(WINAPI *)(LPCSTR, LPCSTR, DWORD)>(PatchImport("MoveFileExA", (void *)RecordMove));
-    ASSERT_TRUE(g_realFlush && g_realMove);
-    first.SetStepHook(RecordStep);
     g_steps.clear();
     ASSERT_EQ(S_OK, first.Add("meggy", "meggyecske"));
-    EXPECT_EQ((std::vector<std::string>{"written", "FlushFileBuffers", "flushed", "MoveFileExA"}), g_steps);
+    EXPECT_EQ((std::vector<std::string>{"read", "FlushFileBuffers", "backed up", "written", "FlushFileBuffers",
+                                        "flushed", "DeleteFileA"}),
+              g_steps);
     const std::string third = ReadFileBytes(path_);
-    for (const char *crash : {"written", "flushed"}) {
+    const std::string fourth = std::string(kHeader) + u8"alma\talmácska\nkörte\tkörtécske\nmeggy\tmeggyecske\n"
+                                                      u8"szilva\tszilvácska\n";
+    for (const char *crash : {"read", "backed up", "written", "flushed"}) {
         g_crashAt = crash;
-        EXPECT_FALSE(SUCCEEDED(first.Add("szilva", "szilvácska")));
-        EXPECT_FALSE(SUCCEEDED(first.Remove("alma", 0)));
-        EXPECT_EQ(third, ReadFileBytes(path_)) << "the old file is whole after a crash at " << crash;
-        EXPECT_TRUE(Exists(path_ + ".new")) << "the new one was written beside it";
+        EXPECT_EQ(E_ABORT, first.Add("szilva", "szilvácska"));
+        std::string left = ReadFileBytes(path_);
+        EXPECT_TRUE(left == third || left == fourth) << "old or new after a crash at " << crash << ": " << left;
+        // The next process puts the old file back before it reads.
+        EXPECT_EQ(3u, UserDictionary(path_).WordCount()) << crash;
+        EXPECT_EQ(third, ReadFileBytes(path_)) << crash;
+        EXPECT_FALSE(Exists(backup)) << crash;
     }
     g_crashAt = "";
-    PatchImport("FlushFileBuffers", (void *)g_realFlush);
-    PatchImport("MoveFileExA", (void *)g_realMove);
-    first.SetStepHook(NULL);
     std::string got;
     EXPECT_EQ(LEXERR_NOTINLEX, first.Get("szilva", 0, &got)) << "a change that did not reach the disk is not kept";
-    EXPECT_EQ(S_OK, first.Get("alma", 0, &got));
-    EXPECT_NE(before, third);
 
-    // The next process starts from the old file, and its write replaces the leftover.
-    UserDictionary next(path_);
-    EXPECT_EQ(3u, next.WordCount());
-    EXPECT_EQ(S_OK, next.Add("barack", "barackocska"));
-    EXPECT_FALSE(Exists(path_ + ".new"));
-    EXPECT_EQ(4u, UserDictionary(path_).WordCount());
+    // A copy whose writer died while making it was never put in use.
+    WriteFileBytes(backup, "#speechrt-backup 9999\nalma\t");
+    EXPECT_EQ(3u, UserDictionary(path_).WordCount());
+    EXPECT_EQ(third, ReadFileBytes(path_));
+    EXPECT_FALSE(Exists(backup));
+    PatchImport("FlushFileBuffers", (void *)g_realFlush);
+    PatchImport("DeleteFileA", (void *)g_realDelete);
+    first.SetStepHook(NULL);
 }
 
 // Which threads read the file.
@@ -618,11 +630,14 @@ TEST_F(DictionaryFileTest, ReadersNeverReadTheFileAndWritersWaitForEachOtherOnly
     g_readers.clear();
     std::string got;
     EXPECT_EQ(S_OK, reader.Get("kutya", 0, &got));
-    EXPECT_EQ("kutyus kutyus", reader.Apply("kutya kutya", false));
+    std::string applied;
+    EXPECT_TRUE(reader.Apply("kutya kutya", false, 100, &applied));
+    EXPECT_EQ("kutyus kutyus", applied);
     WriteFileBytes(path_, std::string(kHeader) + "kutya\teb\n"); // by hand
     EXPECT_TRUE(Eventually([&] { return reader.Get("kutya", 0, &got) == S_OK && got == "eb"; }));
     UserDictionary(path_).Add("macska", "cica"); // by another process
-    EXPECT_EQ("cica", reader.Apply("macska", false));
+    EXPECT_TRUE(reader.Apply("macska", false, 100, &applied));
+    EXPECT_EQ("cica", applied);
     EnterCriticalSection(ReadersLock());
     EXPECT_GE(g_readers.size(), 2u);
     EXPECT_EQ(g_readers.end(), std::find(g_readers.begin(), g_readers.end(), GetCurrentThreadId()))
