@@ -208,9 +208,11 @@ bool ParseDictionary(const std::string &utf8, DictionaryEntries *entries, KeptLi
     entries->clear();
     kept->clear();
     skipped->clear();
-    if (utf8.empty())
-        return true; // an empty file is an empty dictionary
     size_t pos = utf8.compare(0, 3, kBom) == 0 ? 3 : 0;
+    // An empty file is an empty dictionary, also as an editor saves one:
+    // a byte-order mark, blank lines.
+    if (utf8.find_first_not_of(" \t\r\n", pos) == std::string::npos)
+        return true;
     size_t eol = utf8.find('\n', pos);
     std::string header = utf8.substr(pos, eol == std::string::npos ? std::string::npos : eol - pos);
     if (!header.empty() && header.back() == '\r')
