@@ -50,15 +50,28 @@ bool Punctuated(const DictionaryEntries::value_type &entry) {
 
 TokenIndex::TokenIndex(const DictionaryEntries &entries) {
     std::set<size_t> found[256];
+    words.reserve(entries.size());
     for (const auto &entry : entries) {
         if (Punctuated(entry))
             found[static_cast<unsigned char>(entry.first[0])].insert(entry.first.size());
+        words.emplace(entry.first, &entry.second);
     }
     for (int b = 0; b < 256; ++b)
         lengths[b].assign(found[b].rbegin(), found[b].rend());
 }
 
-void TokenIndex::Refresh(const DictionaryEntries &entries, unsigned char b) {
+void TokenIndex::Forget(const std::string &word) { words.erase(word); }
+
+const std::vector<std::string> *TokenIndex::Find(const char *bytes, size_t size) const {
+    auto found = words.find(std::string_view(bytes, size));
+    return found == words.end() || found->second->empty() ? NULL : found->second;
+}
+
+void TokenIndex::Refresh(const DictionaryEntries &entries, const std::string &word) {
+    auto entry = entries.find(word);
+    if (entry != entries.end())
+        words.emplace(entry->first, &entry->second);
+    unsigned char b = static_cast<unsigned char>(word[0]);
     std::set<size_t> found;
     // Strings compare by unsigned bytes: the words with this first byte are together.
     for (auto e = entries.lower_bound(std::string(1, static_cast<char>(b)));
@@ -102,13 +115,13 @@ bool ApplyIndexed(const DictionaryEntries &entries, const TokenIndex &index, con
                     continue;
                 if (tagged && text.find('\\', i) < i + length)
                     continue;
-                auto found = entries.find(text.substr(i, length));
-                if (found == entries.end() || found->second.empty())
+                const std::vector<std::string> *senses = index.Find(text.data() + i, length);
+                if (!senses)
                     continue;
                 bool endsLetter = EndsWithLetter(text.data() + i, length);
                 if (endsLetter && i + length < n && IsLetterByte(static_cast<unsigned char>(text[i + length])))
                     continue; // would end inside a run
-                out += found->second.front();
+                out += senses->front();
                 if (out.size() > limit)
                     return false;
                 i += length;
@@ -126,9 +139,8 @@ bool ApplyIndexed(const DictionaryEntries &entries, const TokenIndex &index, con
             continue;
         }
         size_t j = RunEnd(classes, text.data(), i, n);
-        auto found = entries.find(text.substr(i, j - i));
-        if (found != entries.end() && !found->second.empty()) {
-            out += found->second.front();
+        if (const std::vector<std::string> *senses = index.Find(text.data() + i, j - i)) {
+            out += senses->front();
             // Checked as it grows: a one-letter word with a long
             // pronunciation would multiply the text hundreds of times.
             if (out.size() > limit)

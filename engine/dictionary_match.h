@@ -3,6 +3,8 @@
 #pragma once
 
 #include <string>
+#include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "dictionary.h"
@@ -10,12 +12,24 @@
 // For each first byte, the lengths (longest first) of the words that are not
 // a single run of letters and digits ("stb.", "C++", "km/h"): only these
 // need looking for at every place; the others are found whole-run by whole-run.
+// And every word in a hash table over the entries' own keys: a text is
+// looked up word by word, and the sorted map's look-up (a dozen or more
+// string comparisons, each a cache miss in a large dictionary) took most of
+// the caller's time in TextData.
 struct TokenIndex {
     std::vector<unsigned char> lengths[256];
+    std::unordered_map<std::string_view, const std::vector<std::string> *> words;
 
     explicit TokenIndex(const DictionaryEntries &entries);
-    // After a change of the words that start with this byte.
-    void Refresh(const DictionaryEntries &entries, unsigned char b);
+    // It points into the entries it was made from.
+    TokenIndex(const TokenIndex &) = delete;
+    TokenIndex &operator=(const TokenIndex &) = delete;
+    // Before a change of the word in the entries, while its key is there.
+    void Forget(const std::string &word);
+    // After it (the word may be gone).
+    void Refresh(const DictionaryEntries &entries, const std::string &word);
+    // The senses of the word, NULL when it has none.
+    const std::vector<std::string> *Find(const char *bytes, size_t size) const;
 };
 
 // ApplyEntries with the index of the entries made already.

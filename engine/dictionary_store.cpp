@@ -249,11 +249,12 @@ std::string Number(unsigned long long value) { return std::to_string(value); }
 } // namespace
 
 void Snapshot::Change(const std::string &word, const std::vector<std::string> &senses, const FileStamp &written) {
+    index.Forget(word);
     if (senses.empty())
         entries.erase(word);
     else
         entries[word] = senses;
-    index.Refresh(entries, static_cast<unsigned char>(word[0]));
+    index.Refresh(entries, word);
     stamp = written;
 }
 
