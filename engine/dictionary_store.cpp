@@ -87,7 +87,9 @@ bool StampOf(HANDLE file, FileStamp *stamp) {
     return true;
 }
 
-// How long ago the file was last written to, in ms; 0 for a time to come.
+// How long ago the file was last written to, in ms. A stamp more than a
+// second ahead of the clock is from another clock: taken as old, or such a
+// file would never be read.
 ULONGLONG AgeMs(const FileStamp &stamp) {
     FILETIME now;
     GetSystemTimeAsFileTime(&now);
@@ -96,11 +98,13 @@ ULONGLONG AgeMs(const FileStamp &stamp) {
     a.HighPart = now.dwHighDateTime;
     b.LowPart = stamp.written.dwLowDateTime;
     b.HighPart = stamp.written.dwHighDateTime;
-    return a.QuadPart > b.QuadPart ? (a.QuadPart - b.QuadPart) / 10000 : 0;
+    if (a.QuadPart >= b.QuadPart)
+        return (a.QuadPart - b.QuadPart) / 10000;
+    return b.QuadPart - a.QuadPart > 10000000 ? ~0ULL : 0;
 }
 
-// All of an open file from its start, at most `limit` bytes; false on a read
-// error (the error is left for GetLastError).
+// The first `size` bytes of an open file; false on a read error (the error
+// is left for GetLastError).
 bool ReadAll(HANDLE file, ULONGLONG size, std::string *bytes) {
     bytes->assign(static_cast<size_t>(size), '\0');
     DWORD got = 0;
