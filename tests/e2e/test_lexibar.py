@@ -90,6 +90,15 @@ class LexibarTest(unittest.TestCase):
     def ended(self, timeout=10):
         return self.prog.wait_exit(timeout) is not None
 
+    def modify(self, word, shown, pronunciation):
+        """Types the word, waits for the pronunciation stored for it, types a
+        new one and presses Alt+M."""
+        h.wdrive("type", self.word, word)
+        h.wait_for(lambda: self.text(self.pron) == shown, what="the stored pronunciation")
+        self.keys(VK_TAB)
+        h.wdrive("type", self.pron, pronunciation)
+        self.keys(VK_ALT, ord("M"))
+
 
 class LookUpAsYouType(LexibarTest):
     def test_each_prefix_is_looked_up_and_the_box_fills_exactly_on_a_stored_word(self):
@@ -123,11 +132,7 @@ class ModifyDeleteSay(LexibarTest):
         h.wdrive("keys", edit, "0x%X" % h.VK_ESCAPE)
 
         self.start()
-        h.wdrive("type", self.word, "Kelvanit")
-        h.wait_for(lambda: self.text(self.pron) == "egy", what="the stored pronunciation")
-        self.keys(VK_TAB)
-        h.wdrive("type", self.pron, "kelvanyit")
-        self.keys(VK_ALT, ord("M"))
+        self.modify("Kelvanit", "egy", "kelvanyit")
         h.wait_for(lambda: len(self.prog.journal.calls("Lexicon.Add")) == 2, what="the second Add")
         calls = [(e["method"], e["result"]) for e in self.prog.journal.entries()
                  if e["method"] in ("Lexicon.Add", "Lexicon.Remove")]
@@ -221,14 +226,10 @@ class ModifyDeleteSay(LexibarTest):
 class TheFileStaysTheUsers(LexibarTest):
     def modify_in_lexibar(self, path):
         """Kelvanit (stored as egy) modified to kelvanyit, typed into Lexibar
-        with the dictionary at `path`: an Add, four Removes, an Add."""
+        with the dictionary at `path`: an Add, the Removes, an Add."""
         self.env = {"SPEECHRT_DICTIONARY": h.winpath(path)}
         self.start()
-        h.wdrive("type", self.word, "Kelvanit")
-        h.wait_for(lambda: self.text(self.pron) == "egy", what="the stored pronunciation")
-        self.keys(VK_TAB)
-        h.wdrive("type", self.pron, "kelvanyit")
-        self.keys(VK_ALT, ord("M"))
+        self.modify("Kelvanit", "egy", "kelvanyit")
         h.wait_for(lambda: self.focus_id() == WORD, what="the Modify to end")
         self.assertEqual(len(self.prog.journal.calls("Lexicon.Add")), 2)
         self.keys(h.VK_ESCAPE)
