@@ -13,11 +13,10 @@
 // Limits in bytes of the process code page, terminating zero not counted.
 const size_t kMaxWordBytes = 128;
 const size_t kMaxPronunciationBytes = 512;
-// The largest file the runtime reads or writes. In memory every entry costs
-// about 90 bytes more than its line, and a line can be as short as 4 bytes:
-// a file this size of the shortest lines takes some 200 MB, twice that while
-// a change is made, which a 32-bit process still has room for. A file of
-// typical lines this size holds some 400 000 words.
+// The largest file the runtime reads or writes. A file this size of the
+// shortest lines (1.1 million words) takes some 115 MB in memory and 240 MB at
+// the peak of a change (scripts/bench_dictionary.sh), which a 32-bit process
+// still has room for; one of typical lines holds some 400 000 words.
 const DWORD kMaxDictionaryFileBytes = 8u << 20;
 
 // S_OK, or LEXERR_INVALIDTEXTCHAR for a word that is empty, too long, or
