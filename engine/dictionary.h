@@ -13,8 +13,11 @@
 // Limits in bytes of the process code page, terminating zero not counted.
 const size_t kMaxWordBytes = 128;
 const size_t kMaxPronunciationBytes = 512;
-// A larger file is not a dictionary this runtime wrote.
-const DWORD kMaxDictionaryFileBytes = 64u << 20;
+// The largest file the runtime reads or writes. A file this size of the
+// shortest lines (1.1 million words) takes some 115 MB in memory and 240 MB at
+// the peak of a change (scripts/bench_dictionary.sh), which a 32-bit process
+// still has room for; one of typical lines holds some 400 000 words.
+const DWORD kMaxDictionaryFileBytes = 8u << 20;
 
 // S_OK, or LEXERR_INVALIDTEXTCHAR for a word that is empty, too long, or
 // holds a control character, a space or a byte the code page does not define.
@@ -43,11 +46,15 @@ bool ParseDictionary(const std::string &utf8, DictionaryEntries *entries, KeptLi
 // Replaces every entry's word that stands in the text as a whole token with
 // its first sense: at each place the longest entry wins, and a match never
 // starts or ends inside a run of letters and digits. In tagged text the
-// \tags\ are left alone.
-std::string ApplyEntries(const DictionaryEntries &entries, const std::string &text, bool tagged);
+// \tags\ are left alone. False, and `out` unspecified, when the result would
+// be longer than `limit` bytes.
+bool ApplyEntries(const DictionaryEntries &entries, const std::string &text, bool tagged, size_t limit,
+                  std::string *out);
 
 class UserDictionary {
 public:
+    // The path is made absolute once, here, with long names and backslashes:
+    // every spelling of one file then shares one lock and one change counter.
     explicit UserDictionary(const std::string &path);
     ~UserDictionary();
     UserDictionary(const UserDictionary &) = delete;
@@ -63,25 +70,30 @@ public:
     // untouched until someone repairs or removes it.
     HRESULT Get(const std::string &word, unsigned sense, std::string *pronunciation);
     // Appends a sense; LEXERR_ALREADYINLEX (a success) when the word already
-    // has this pronunciation. The new file is on disk when it returns.
+    // has this pronunciation; E_OUTOFMEMORY when the file would grow past
+    // kMaxDictionaryFileBytes. The new file is on disk when it returns.
     // Add and Remove wait at most kWriterWaitMs for another process's write
     // and then answer HRESULT_FROM_WIN32(ERROR_TIMEOUT).
     HRESULT Add(const std::string &word, const std::string &pronunciation);
     HRESULT Remove(const std::string &word, unsigned sense);
-    // The text with the dictionary applied (unchanged when it is damaged).
-    std::string Apply(const std::string &text, bool tagged);
+    // The text with the dictionary applied (unchanged when it is damaged);
+    // false when that would be longer than `limit` bytes.
+    bool Apply(const std::string &text, bool tagged, size_t limit, std::string *out);
     size_t WordCount();
 
-    // For tests of crash safety: called with "written" once the new file's
-    // bytes are written and with "flushed" once they are flushed, both before
-    // it replaces the old one. Returning false abandons the write at that
-    // point, as a crash there would.
+    // For tests of crash safety: called with "read" once the change is made
+    // on what the file held, "backed up" once the old file is copied aside,
+    // "written" once the new bytes are in the file and "flushed" once they
+    // are on disk, before the copy is deleted. Returning false abandons the
+    // write at that point, as a crash there would.
     typedef bool (*StepHook)(const char *step);
     void SetStepHook(StepHook hook);
 
     // Told, on whatever thread read the file: "read" (every read), "skipped"
-    // (a line kept unread: its number and text), "unreadable" (the file could
-    // not be read: the error, once until it can be read again).
+    // (a line kept unread: its number), "unreadable" (the file could not be
+    // read: the error, once until it can be read again), "recovered" (a write
+    // that died half way was undone from its copy), "stopped" (the reading
+    // thread ended, a minute after the last call).
     typedef void (*Reporter)(const char *event, const std::string &path, const std::string &detail);
     void SetReporter(Reporter reporter);
 

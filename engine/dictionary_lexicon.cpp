@@ -17,6 +17,11 @@
 namespace {
 
 const char kDictionaryVariable[] = "SPEECHRT_DICTIONARY";
+// A text the dictionary would make longer than this many times its size
+// (plus a little, for short texts) is spoken as it is: a one-letter word with
+// a 512-byte pronunciation could otherwise multiply it 512 times.
+const size_t kMaxGrowth = 4;
+const size_t kGrowthSlack = 4096;
 
 // What the dictionary's reading says goes to the journal, except the reads
 // themselves (one a second while in use would drown everything else).
@@ -27,6 +32,8 @@ void JournalDictionaryEvent(const char *event, const std::string &path, const st
         } else if (!strcmp(event, "unreadable")) {
             HRESULT hr = static_cast<HRESULT>(strtoul(detail.c_str(), NULL, 16));
             JournalLine("Dictionary.Unreadable").Text("path", path.c_str()).Write(hr);
+        } else if (!strcmp(event, "recovered")) {
+            JournalLine("Dictionary.Recovered").Text("path", path.c_str()).Write(S_OK);
         }
     } catch (...) {
         // A journal that cannot be written loses the line, nothing else.
@@ -41,19 +48,27 @@ public:
     SharedDictionaries() { InitializeCriticalSection(&lock_); }
     ~SharedDictionaries() { DeleteCriticalSection(&lock_); }
 
+    // NULL when memory runs out.
     std::shared_ptr<UserDictionary> Current() {
         bool tooLong = false;
-        std::string path = UserDictionaryPath(&tooLong);
+        std::string path;
+        try {
+            path = UserDictionaryPath(&tooLong);
+        } catch (...) {
+            return nullptr;
+        }
         EnterCriticalSection(&lock_);
         std::shared_ptr<UserDictionary> current;
         try {
-            if (!current_ || current_->Path() != path || tooLong != tooLong_) {
+            // Compared as given: the dictionary makes its path absolute once.
+            if (!current_ || given_ != path || tooLong != tooLong_) {
                 if (tooLong) // said once, when it comes to light
                     JournalLine("Dictionary.Path")
                         .Word("variable", kDictionaryVariable)
                         .Write(HRESULT_FROM_WIN32(ERROR_FILENAME_EXCED_RANGE));
                 current_ = std::make_shared<UserDictionary>(path);
                 current_->SetReporter(JournalDictionaryEvent);
+                given_ = path;
                 tooLong_ = tooLong;
             }
             current = current_;
@@ -66,6 +81,7 @@ public:
 private:
     CRITICAL_SECTION lock_;
     std::shared_ptr<UserDictionary> current_;
+    std::string given_;
     bool tooLong_ = false;
 };
 
@@ -125,16 +141,17 @@ HRESULT LexiconFace::Add(VOICECHARSET charset, const char *word, const char *pro
                          VOICEPARTOFSPEECH partOfSpeech, PVOID, DWORD) {
     if (HRESULT injected = InjectFault(kFaultLexiconAdd))
         return injected;
-    std::shared_ptr<UserDictionary> dictionary = Dictionary();
-    HRESULT hr = LexiconCall(charset, word, dictionary);
-    if (SUCCEEDED(hr) && !pronunciation)
-        hr = E_INVALIDARG;
-    if (SUCCEEDED(hr)) {
-        try {
+    HRESULT hr;
+    // No exception may leave a COM method; finding the dictionary takes memory too.
+    try {
+        std::shared_ptr<UserDictionary> dictionary = Dictionary();
+        hr = LexiconCall(charset, word, dictionary);
+        if (SUCCEEDED(hr) && !pronunciation)
+            hr = E_INVALIDARG;
+        if (SUCCEEDED(hr))
             hr = dictionary->Add(word, pronunciation);
-        } catch (const std::bad_alloc &) {
-            hr = E_OUTOFMEMORY;
-        }
+    } catch (...) {
+        hr = E_OUTOFMEMORY;
     }
     JournalLine("Lexicon.Add")
         .Num("id", engineId_)
@@ -150,15 +167,15 @@ HRESULT LexiconFace::Get(VOICECHARSET charset, const char *word, WORD sense, cha
                          DWORD *needed, VOICEPARTOFSPEECH *partOfSpeech, PVOID, DWORD, DWORD *engineInfoNeeded) {
     if (HRESULT injected = InjectFault(kFaultLexiconGet))
         return injected;
-    std::shared_ptr<UserDictionary> dictionary = Dictionary();
-    HRESULT hr = LexiconCall(charset, word, dictionary);
+    HRESULT hr;
     std::string found;
-    if (SUCCEEDED(hr)) {
-        try {
+    try {
+        std::shared_ptr<UserDictionary> dictionary = Dictionary();
+        hr = LexiconCall(charset, word, dictionary);
+        if (SUCCEEDED(hr))
             hr = dictionary->Get(word, sense, &found);
-        } catch (const std::bad_alloc &) {
-            hr = E_OUTOFMEMORY;
-        }
+    } catch (...) {
+        hr = E_OUTOFMEMORY;
     }
     DWORD bytes = SUCCEEDED(hr) ? static_cast<DWORD>(found.size() + 1) : 0;
     if (needed)
@@ -188,14 +205,14 @@ HRESULT LexiconFace::Get(VOICECHARSET charset, const char *word, WORD sense, cha
 HRESULT LexiconFace::Remove(const char *word, WORD sense) {
     if (HRESULT injected = InjectFault(kFaultLexiconRemove))
         return injected;
-    std::shared_ptr<UserDictionary> dictionary = Dictionary();
-    HRESULT hr = LexiconCall(CHARSET_TEXT, word, dictionary);
-    if (SUCCEEDED(hr)) {
-        try {
+    HRESULT hr;
+    try {
+        std::shared_ptr<UserDictionary> dictionary = Dictionary();
+        hr = LexiconCall(CHARSET_TEXT, word, dictionary);
+        if (SUCCEEDED(hr))
             hr = dictionary->Remove(word, sense);
-        } catch (const std::bad_alloc &) {
-            hr = E_OUTOFMEMORY;
-        }
+    } catch (...) {
+        hr = E_OUTOFMEMORY;
     }
     JournalLine("Lexicon.Remove").Num("id", engineId_).Text("word", word).Num("sense", sense).Write(hr);
     return hr;
@@ -215,7 +232,13 @@ bool ApplyUserDictionary(const char *bytes, size_t size, bool tagged, std::strin
             return false;
         size_t spoken = strnlen(bytes, size);
         std::string text(bytes, spoken);
-        std::string applied = dictionary->Apply(text, tagged);
+        std::string applied;
+        size_t limit = spoken * kMaxGrowth + kGrowthSlack;
+        if (!dictionary->Apply(text, tagged, limit, &applied)) {
+            JournalLine("Dictionary.NotApplied").Num("size", static_cast<unsigned long>(spoken))
+                .Num("limit", static_cast<unsigned long>(limit)).Write(S_FALSE);
+            return false;
+        }
         if (applied == text)
             return false;
         *block = applied;

@@ -82,52 +82,39 @@ void ShowPronunciation(HWND dialog)
     free(buffer);
 }
 
-// All pronunciations of the word in order, read back from the dictionary;
-// false with the code when they cannot be read.
-bool ReadSenses(const std::string &word, std::vector<std::string> *senses, HRESULT *failure)
+// The word's pronunciations in order, as far as the dictionary gives them:
+// every result is judged by its sign, and the first lookup that fails ends
+// the list (no entry, no further sense, or no answer at all).
+std::vector<std::string> ReadSenses(const std::string &word)
 {
-    senses->clear();
+    std::vector<std::string> senses;
     for (WORD sense = 0; sense < kMaxSenses; ++sense) {
         DWORD needed = 0;
         VOICEPARTOFSPEECH partOfSpeech;
-        HRESULT hr = g_Dictionary->Get(CHARSET_TEXT, word.c_str(), sense, nullptr, 0, &needed, &partOfSpeech,
-                                       nullptr, 0, nullptr);
-        if (hr == LEXERR_NOTINLEX || hr == LEXERR_INVALIDSENSE)
-            return true;
-        std::string buffer(needed ? needed : 1, '\0');
-        if (SUCCEEDED(hr))
-            hr = g_Dictionary->Get(CHARSET_TEXT, word.c_str(), sense, &buffer[0], needed, &needed, &partOfSpeech,
-                                   nullptr, 0, nullptr);
-        if (FAILED(hr)) {
-            *failure = hr;
-            return false;
-        }
+        if (FAILED(g_Dictionary->Get(CHARSET_TEXT, word.c_str(), sense, nullptr, 0, &needed, &partOfSpeech, nullptr,
+                                     0, nullptr)) ||
+            needed == 0)
+            break;
+        std::string buffer(needed, '\0');
+        if (FAILED(g_Dictionary->Get(CHARSET_TEXT, word.c_str(), sense, &buffer[0], needed, &needed, &partOfSpeech,
+                                     nullptr, 0, nullptr)))
+            break;
         buffer.resize(strnlen(buffer.c_str(), buffer.size()));
-        senses->push_back(buffer);
+        senses.push_back(buffer);
     }
-    return true;
+    return senses;
 }
 
-// Removes every pronunciation of the word; S_OK once none is left.
+// Removes sense 0 until a removal fails, which is how the dictionary says
+// that none is left, whatever its code; that code.
 HRESULT RemoveAll(const std::string &word)
 {
     for (int i = 0; i < kMaxRemovals; ++i) {
         HRESULT hr = g_Dictionary->Remove(word.c_str(), 0);
-        if (hr == LEXERR_NOTINLEX)
-            return S_OK;
         if (FAILED(hr))
             return hr;
     }
     return E_FAIL;
-}
-
-// Puts the word back as it was before Modify began.
-void Restore(const std::string &word, const std::vector<std::string> &senses)
-{
-    if (FAILED(RemoveAll(word)))
-        return;
-    for (const std::string &sense : senses)
-        g_Dictionary->Add(CHARSET_TEXT, word.c_str(), sense.c_str(), VPS_UNKNOWN, nullptr, 0);
 }
 
 void OnModify(HWND dialog)
@@ -142,33 +129,39 @@ void OnModify(HWND dialog)
         FocusBox(dialog, IDC_PRONUNCIATION);
         return;
     }
-    // What the word has, so that a change that fails half way can be
-    // undone: the word ends with the new pronunciation alone or as it was.
-    std::vector<std::string> before;
-    HRESULT hr = S_OK;
-    if (!ReadSenses(word, &before, &hr)) {
+    // What the word has, so that a change that does not take as asked can
+    // be undone. A lookup that fails only shortens this list: the first Add
+    // decides whether anything happens.
+    std::vector<std::string> before = ReadSenses(word);
+    HRESULT hr = g_Dictionary->Add(CHARSET_TEXT, word.c_str(), pronunciation.c_str(), VPS_UNKNOWN, nullptr, 0);
+    if (FAILED(hr)) {
+        // Nothing was removed: the word keeps what it had.
         ShowFailure(dialog, kAddFailure, hr);
         FocusBox(dialog, IDC_PRONUNCIATION);
         return;
     }
-    // The first Add decides: a refused pronunciation never costs the word
-    // the ones it has.
+    HRESULT stopped = RemoveAll(word);
     hr = g_Dictionary->Add(CHARSET_TEXT, word.c_str(), pronunciation.c_str(), VPS_UNKNOWN, nullptr, 0);
-    if (FAILED(hr)) {
-        ShowFailure(dialog, kAddFailure, hr);
-        FocusBox(dialog, IDC_PRONUNCIATION);
+    // Judged by what the word holds, not by the codes: a removal may have
+    // failed with pronunciations left. A dictionary that gives nothing back
+    // after a stored Add cannot be read back, and is taken at its word.
+    std::vector<std::string> after = ReadSenses(word);
+    if (SUCCEEDED(hr) && (after.empty() || after == std::vector<std::string>{pronunciation})) {
+        FocusBox(dialog, IDC_WORD);
         return;
     }
-    hr = RemoveAll(word);
-    if (SUCCEEDED(hr))
-        hr = g_Dictionary->Add(CHARSET_TEXT, word.c_str(), pronunciation.c_str(), VPS_UNKNOWN, nullptr, 0);
-    if (FAILED(hr)) {
-        Restore(word, before);
-        ShowFailure(dialog, kAddFailure, hr);
-        FocusBox(dialog, IDC_PRONUNCIATION);
-        return;
-    }
-    FocusBox(dialog, IDC_WORD);
+    // Put back as it was: what it has now goes, what it had comes back, and
+    // no failing step stops the ones after it.
+    RemoveAll(word);
+    for (const std::string &sense : before)
+        g_Dictionary->Add(CHARSET_TEXT, word.c_str(), sense.c_str(), VPS_UNKNOWN, nullptr, 0);
+    after = ReadSenses(word);
+    char message[kMessageSize];
+    ComposeFailureMessage(message, kAddFailure, FAILED(hr) ? hr : stopped);
+    if (after != before)
+        AppendPronunciations(message, after);
+    g_LexibarMessageBox(dialog, message, kFailureCaption, MB_OK);
+    FocusBox(dialog, IDC_PRONUNCIATION);
 }
 
 void OnDelete(HWND dialog)

@@ -2,6 +2,10 @@
 // code, appended under the dictionary dialog's failure messages.
 #include "resulttext.h"
 
+#include <string.h>
+
+#include <algorithm>
+
 const char *ResultText(HRESULT code)
 {
     // Whole 32-bit values: a success and a failure with the same low bits
@@ -66,6 +70,9 @@ const char *ResultText(HRESULT code)
     case 0x8007000E: // E_OUTOFMEMORY
         return "Nincs elég memória.";
     case 0x80070020: // HRESULT_FROM_WIN32(ERROR_SHARING_VIOLATION)
+        // Not one of the engine's documented codes, but what a dictionary
+        // kept in a file answers while another program holds that file; the
+        // user can do something about it only when told so.
         return "A fájlt egy másik program használja.";
     case 0x80070057: // E_INVALIDARG
         return "Érvénytelen argumentum megadva a függvényhívásban.";
@@ -85,4 +92,23 @@ void ComposeFailureMessage(char (&out)[kMessageSize], const char *failure, HRESU
             out[n++] = *part;
     }
     out[n] = '\0';
+}
+
+void AppendPronunciations(char (&message)[kMessageSize], const std::vector<std::string> &senses)
+{
+    std::string line = "\n";
+    if (senses.empty()) {
+        line += "A szónak most nincs kiejtése a szótárban.";
+    } else {
+        line += senses.size() == 1 ? "A szó kiejtése most a szótárban: " : "A szó kiejtései most a szótárban: ";
+        for (size_t i = 0; i < senses.size(); ++i)
+            line += (i ? ", „" : "„") + senses[i] + "”";
+        line += ".";
+    }
+    size_t n = strnlen(message, sizeof message);
+    size_t room = sizeof message - 1 - n;
+    if (line.size() > room && room > 0)
+        line = line.substr(0, room - 1) + "…";
+    memcpy(message + n, line.data(), std::min(line.size(), room));
+    message[n + std::min(line.size(), room)] = '\0';
 }

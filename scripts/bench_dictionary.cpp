@@ -1,10 +1,12 @@
 // Benchmark of the runtime's user dictionary with 100 000 entries: loading
 // the file, Get, Add and Remove with their durable write (through the
-// runtime, as a client calls them), a long TextData, and the time a short
-// TextData keeps the caller's thread with the dictionary unchanged and right
-// after another process stored a change. Built and run by
+// runtime, as a client calls them), TextData of long texts (up to 16 MB), the
+// time a short TextData keeps the caller's thread with the dictionary
+// unchanged and right after another process stored a change, and the memory
+// the largest file the runtime takes needs. Built and run by
 // scripts/bench_dictionary.sh; prints one figure a line.
 #include <windows.h>
+#include <psapi.h>
 
 #include <stdio.h>
 
@@ -51,6 +53,59 @@ std::string RandomWord(std::mt19937 &rng, size_t minLength, size_t maxLength) {
     for (size_t i = length(rng); i > 0; --i)
         word += alphabet[pick(rng)];
     return word;
+}
+
+// Memory the process has committed, in MB.
+double CommittedMb() {
+    PROCESS_MEMORY_COUNTERS counters = {};
+    counters.cb = sizeof counters;
+    GetProcessMemoryInfo(GetCurrentProcess(), &counters, sizeof counters);
+    return counters.PagefileUsage / 1048576.0;
+}
+
+// The largest file the runtime takes, of the shortest lines (the most
+// entries, so the most memory): what one process holds of it, and at the
+// peak of a change.
+void LargestFileMemory(const std::string &path, std::mt19937 &rng) {
+    // Letters of one byte in UTF-8 too, so that the file's size is known.
+    std::uniform_int_distribution<int> letter('a', 'z'), length(3, 5);
+    DictionaryEntries entries;
+    size_t bytes = 23; // the header line
+    while (bytes + 16 < kMaxDictionaryFileBytes) {
+        std::string word;
+        for (int i = length(rng); i > 0; --i)
+            word += static_cast<char>(letter(rng));
+        if (entries.count(word))
+            continue;
+        entries[word].push_back(std::string(1, static_cast<char>(letter(rng))));
+        bytes += word.size() + 3;
+    }
+    std::string text = FormatDictionary(entries, {});
+    size_t count = entries.size();
+    entries.clear();
+    HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
+    DWORD wrote = 0;
+    WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &wrote, NULL);
+    CloseHandle(file);
+    text = std::string();
+    double before = CommittedMb();
+    {
+        UserDictionary largest(path);
+        size_t loaded = 0;
+        // A caller waits only so long for a read; this one waits until it is done.
+        for (int i = 0; i < 300 && loaded == 0; ++i, Sleep(100))
+            loaded = largest.WordCount();
+        double held = CommittedMb() - before;
+        HRESULT hr = largest.Add("zzzz", "z");
+        PROCESS_MEMORY_COUNTERS counters = {};
+        counters.cb = sizeof counters;
+        GetProcessMemoryInfo(GetCurrentProcess(), &counters, sizeof counters);
+        printf("largest file: %lu bytes, %zu entries (%zu read); held %.0f MB, peak of a change %.0f MB "
+               "(Add 0x%08lX)\n",
+               static_cast<unsigned long>(wrote), count, loaded, held,
+               counters.PeakPagefileUsage / 1048576.0 - before, static_cast<unsigned long>(hr));
+    }
+    DeleteFileA(path.c_str());
 }
 
 } // namespace
@@ -183,22 +238,35 @@ int main(int argc, char **argv) {
     add.Print("Add with its durable write");
     remove.Print("Remove with its durable write");
 
-    // A text of Vorira's largest size, every word looked up.
-    std::string speech;
-    while (speech.size() < 31000)
-        speech += words[pick(rng)] + (speech.size() % 7 ? " " : ". ");
-    Figures textData;
-    for (int i = 0; i < 10; ++i) {
-        SDATA data = {const_cast<char *>(speech.c_str()), static_cast<DWORD>(speech.size() + 1)};
-        start = Now();
-        central->TextData(CHARSET_TEXT, 0, data, NULL, IID_ITTSBufNotifySink);
-        textData.Add(Now() - start);
-        central->AudioReset();
+    // A text of Vorira's largest size, every word looked up; then the
+    // caller's time in TextData with clipboard texts of 4 and 16 MB, which
+    // Dalnoka hands over on its window's thread: all words of the
+    // dictionary (each replaced), and none (each only looked up).
+    const size_t sizes[] = {31000, 4u << 20, 16u << 20, 4u << 20};
+    UserDictionary direct(path); // the dictionary's own part of it, without the engine's
+    for (const size_t &size : sizes) {
+        bool stored = &size != &sizes[3];
+        std::string speech;
+        while (speech.size() < size)
+            speech += (stored ? words[pick(rng)] : words[pick(rng)] + "q") + (speech.size() % 7 ? " " : ". ");
+        Figures textData, apply;
+        for (int i = 0; i < (size > 100000 ? 5 : 10); ++i) {
+            SDATA data = {const_cast<char *>(speech.c_str()), static_cast<DWORD>(speech.size() + 1)};
+            start = Now();
+            central->TextData(CHARSET_TEXT, 0, data, NULL, IID_ITTSBufNotifySink);
+            textData.Add(Now() - start);
+            central->AudioReset();
+            std::string applied;
+            start = Now();
+            direct.Apply(speech, false, ~static_cast<size_t>(0), &applied);
+            apply.Add(Now() - start);
+        }
+        char what[96];
+        snprintf(what, sizeof what, "TextData of %zu bytes (%zu words%s)", speech.size(),
+                 static_cast<size_t>(std::count(speech.begin(), speech.end(), ' ') + 1), stored ? "" : ", none stored");
+        textData.Print(what);
+        apply.Print("  of it the dictionary's Apply alone");
     }
-    char what[64];
-    snprintf(what, sizeof what, "TextData of %zu bytes (%zu words)", speech.size(),
-             static_cast<size_t>(std::count(speech.begin(), speech.end(), ' ') + 1));
-    textData.Print(what);
 
     // The caller's thread in TextData with a short text, as a reader hands
     // over a sentence at a time: with the dictionary unchanged, and right
@@ -239,5 +307,6 @@ int main(int argc, char **argv) {
     }
     CoUninitialize();
     DeleteFileA(path.c_str());
+    LargestFileMemory(path, rng);
     return 0;
 }

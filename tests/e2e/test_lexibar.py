@@ -90,6 +90,15 @@ class LexibarTest(unittest.TestCase):
     def ended(self, timeout=10):
         return self.prog.wait_exit(timeout) is not None
 
+    def modify(self, word, shown, pronunciation):
+        """Types the word, waits for the pronunciation stored for it, types a
+        new one and presses Alt+M."""
+        h.wdrive("type", self.word, word)
+        h.wait_for(lambda: self.text(self.pron) == shown, what="the stored pronunciation")
+        self.keys(VK_TAB)
+        h.wdrive("type", self.pron, pronunciation)
+        self.keys(VK_ALT, ord("M"))
+
 
 class LookUpAsYouType(LexibarTest):
     def test_each_prefix_is_looked_up_and_the_box_fills_exactly_on_a_stored_word(self):
@@ -114,13 +123,16 @@ class ModifyDeleteSay(LexibarTest):
         self.addCleanup(vorira.kill)
         vorira.main_window("^Vorira - ")
         h.wait_for(lambda: vorira.journal.calls("Enum.Select"), what="Vorira's voice")
+        # Vorira has read the dictionary before the change: it must be told.
+        edit = h.wdrive("child", vorira.hwnd, 1)[0]
+        h.wdrive("settext", edit, "A Kelvanit hangja.")
+        h.wdrive("keys", edit, "0x%X" % h.VK_F3)
+        texts = h.wait_for(lambda: vorira.journal.texts(), what="Vorira's first reading")
+        self.assertEqual(texts, [cp("A egy hangja.") + b"\x00"])
+        h.wdrive("keys", edit, "0x%X" % h.VK_ESCAPE)
 
         self.start()
-        h.wdrive("type", self.word, "Kelvanit")
-        h.wait_for(lambda: self.text(self.pron) == "egy", what="the stored pronunciation")
-        self.keys(VK_TAB)
-        h.wdrive("type", self.pron, "kelvanyit")
-        self.keys(VK_ALT, ord("M"))
+        self.modify("Kelvanit", "egy", "kelvanyit")
         h.wait_for(lambda: len(self.prog.journal.calls("Lexicon.Add")) == 2, what="the second Add")
         calls = [(e["method"], e["result"]) for e in self.prog.journal.entries()
                  if e["method"] in ("Lexicon.Add", "Lexicon.Remove")]
@@ -133,10 +145,8 @@ class ModifyDeleteSay(LexibarTest):
         self.assertEqual(self.text(self.pron), "kelvanyit")
 
         # Vorira was running all along; its next reading uses the new entry.
-        edit = h.wdrive("child", vorira.hwnd, 1)[0]
-        h.wdrive("settext", edit, "A Kelvanit hangja.")
         h.wdrive("keys", edit, "0x%X" % h.VK_F3)
-        texts = h.wait_for(lambda: vorira.journal.texts(), what="Vorira's reading")
+        texts = h.wait_for(lambda: vorira.journal.texts()[1:], what="Vorira's second reading")
         self.assertEqual(texts, [cp("A kelvanyit hangja.") + b"\x00"])
 
     def test_a_refused_pronunciation_is_explained_and_nothing_is_lost(self):
@@ -213,6 +223,52 @@ class ModifyDeleteSay(LexibarTest):
         self.assertEqual(self.focus_id(), PRON, "Say leaves the focus where it was")
 
 
+class TheFileStaysTheUsers(LexibarTest):
+    def modify_in_lexibar(self, path):
+        """Kelvanit (stored as egy) modified to kelvanyit, typed into Lexibar
+        with the dictionary at `path`: an Add, the Removes, an Add."""
+        self.env = {"SPEECHRT_DICTIONARY": h.winpath(path)}
+        self.start()
+        self.modify("Kelvanit", "egy", "kelvanyit")
+        h.wait_for(lambda: self.focus_id() == WORD, what="the Modify to end")
+        self.assertEqual(len(self.prog.journal.calls("Lexicon.Add")), 2)
+        self.keys(h.VK_ESCAPE)
+        self.assertTrue(self.ended(), "Lexibar did not end")
+
+    def test_mode_owner_and_links_are_kept_by_a_modify(self):
+        stored = HEADER + "Kelvanit\tegy\nkutya\tkutyus\n"
+        changed = HEADER + "Kelvanit\tkelvanyit\nkutya\tkutyus\n"
+        for kind in ("0600", "0664", "symlink", "hardlink"):
+            with self.subTest(kind):
+                folder = tempfile.mkdtemp(prefix="e2e-lexibar-" + kind + "-")
+                path = os.path.join(folder, "dictionary.txt")
+                target, other = path, None
+                if kind == "symlink":  # a dictionary kept in a synced folder
+                    target = os.path.join(tempfile.mkdtemp(prefix="e2e-lexibar-synced-"), "dictionary.txt")
+                    os.symlink(target, path)
+                with open(target, "w", encoding="utf-8", newline="\n") as f:
+                    f.write(stored)
+                os.chmod(target, 0o664 if kind == "0664" else 0o600)
+                if kind == "hardlink":
+                    other = os.path.join(tempfile.mkdtemp(prefix="e2e-lexibar-other-"), "szotar.txt")
+                    os.link(target, other)
+                if os.geteuid() == 0:
+                    os.chown(target, 4321, 4321)
+                before = os.stat(target)
+                self.modify_in_lexibar(path)
+                after = os.stat(target)
+                with open(target, encoding="utf-8") as f:
+                    self.assertEqual(f.read(), changed)
+                self.assertEqual((oct(after.st_mode), after.st_uid, after.st_gid, after.st_ino, after.st_nlink),
+                                 (oct(before.st_mode), before.st_uid, before.st_gid, before.st_ino, before.st_nlink))
+                if kind == "symlink":
+                    self.assertEqual(os.readlink(path), target, "still a link to the synced file")
+                if other:
+                    with open(other, encoding="utf-8") as f:
+                        self.assertEqual(f.read(), changed, "the other name sees the change")
+                self.assertEqual(os.listdir(folder), ["dictionary.txt"], "no copy is left beside it")
+
+
 class Ending(LexibarTest):
     def assert_ended_cleanly(self):
         self.assertTrue(self.ended(), "Lexibar did not end")
@@ -258,13 +314,16 @@ class StartUpFailures(LexibarTest):
         self.assertEqual(p.journal.calls("Central.Create"), [])
 
     def test_an_engine_without_dictionary_ends_silently(self):
+        self.store(("kutya", "kutyus"))
+        before = os.stat(self.dict_path)
         p = self.start(config=NO_DICTIONARY, window=False)
         self.assertTrue(self.ended(), "Lexibar did not end")
         qi = p.journal.calls("Central.QueryInterface")
         self.assertEqual([(e["fields"]["iid"], e["result"]) for e in qi], [("ILexPronounceA", "0x80004002")])
         self.assertEqual(len(p.journal.calls("Central.Destroy")), 1)
         self.assertEqual([e for e in p.journal.entries() if e["method"].startswith("Lexicon.")], [])
-        self.assertFalse(os.path.exists(self.dict_path))
+        self.assertEqual(self.stored(), HEADER + "kutya\tkutyus\n")
+        self.assertEqual(os.stat(self.dict_path).st_mtime_ns, before.st_mtime_ns, "the dictionary is not touched")
 
 
 if __name__ == "__main__":

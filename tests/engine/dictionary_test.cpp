@@ -7,6 +7,7 @@
 #include <shlobj.h>
 
 #include <algorithm>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -99,7 +100,7 @@ protected:
     }
     void Forget() {
         DeleteFileA(path_.c_str());
-        DeleteFileA((path_ + ".new").c_str());
+        DeleteFileA((path_ + ".speechrt").c_str());
     }
     ILexPronounceA *LexiconOf(ITTSCentralA *central) {
         ILexPronounceA *lex = NULL;
@@ -260,14 +261,19 @@ TEST_F(DictionaryTest, EveryChangeIsInTheFileWhenTheCallReturnsAndOthersChangesA
     ASSERT_NE(nullptr, central);
     ILexPronounceA *lex = LexiconOf(central);
     ASSERT_NE(nullptr, lex);
-    EXPECT_FALSE(Exists(path_)) << "nothing is written before the first change";
+    HRESULT hr;
+    First(lex, "tűz", &hr);
+    SDATA text = {const_cast<char *>("tűz"), 4};
+    central->TextData(CHARSET_TEXT, 0, text, NULL, IID_ITTSBufNotifySink);
+    EXPECT_EQ(LEXERR_NOTINLEX, hr);
+    EXPECT_FALSE(Exists(path_)) << "reading writes nothing before the first change";
     ASSERT_EQ(S_OK, Add(lex, "tűz", "tüz"));
     EXPECT_EQ(std::string(kHeader) + u8"tűz\ttüz\n", File());
     ASSERT_EQ(S_OK, Add(lex, "ablak", "ablakocska"));
     EXPECT_EQ(std::string(kHeader) + u8"ablak\tablakocska\ntűz\ttüz\n", File()) << "sorted by word";
     ASSERT_EQ(S_OK, lex->Remove("tűz", 0));
     EXPECT_EQ(std::string(kHeader) + u8"ablak\tablakocska\n", File());
-    EXPECT_FALSE(Exists(path_ + ".new"));
+    EXPECT_FALSE(Exists(path_ + ".speechrt"));
 
     // Replaced by hand with a file of the very same size: taken in soon.
     std::string other = std::string(kHeader) + u8"ablak\tablakocsko\n";
@@ -286,7 +292,6 @@ TEST_F(DictionaryTest, EveryChangeIsInTheFileWhenTheCallReturnsAndOthersChangesA
 
     // Removed by hand: an empty dictionary, not an error.
     DeleteFileA(path_.c_str());
-    HRESULT hr;
     EXPECT_TRUE(Eventually([&] {
         First(lex, "őz", &hr);
         return hr == LEXERR_NOTINLEX;
@@ -372,7 +377,7 @@ TEST_F(DictionaryTest, AFileThatIsNoDictionaryIsRefusedAndNeverOverwritten) {
         SDATA data = {const_cast<char *>("kutya"), 6};
         ASSERT_EQ(S_OK, central->TextData(CHARSET_TEXT, 0, data, NULL, IID_ITTSBufNotifySink));
         EXPECT_EQ(bytes, File()) << "the damaged file stays as it was";
-        EXPECT_FALSE(Exists(path_ + ".new"));
+        EXPECT_FALSE(Exists(path_ + ".speechrt"));
 
         // Once the user has put the file right, the dictionary works again.
         WriteFileBytes(path_, std::string(kHeader) + "kutya\tkutyus\n");
@@ -382,6 +387,84 @@ TEST_F(DictionaryTest, AFileThatIsNoDictionaryIsRefusedAndNeverOverwritten) {
     }
     for (const std::string &line : JournalOf("Central.TextData"))
         EXPECT_NE(std::string::npos, line.find("text=\"kutya\\x00\"")) << line;
+    // What an editor saves for an empty file is an empty dictionary.
+    for (const char *empty : {"\xEF\xBB\xBF", "\n\n", "\xEF\xBB\xBF\r\n \r\n"}) {
+        path_ = TempPath(std::to_string(++n).c_str());
+        SetEnvironmentVariableA("SPEECHRT_DICTIONARY", path_.c_str());
+        WriteFileBytes(path_, empty);
+        HRESULT hr;
+        First(lex, "kutya", &hr);
+        EXPECT_EQ(LEXERR_NOTINLEX, hr) << empty;
+        EXPECT_EQ(S_OK, Add(lex, "kutya", "kutyus")) << empty;
+        EXPECT_EQ(std::string(kHeader) + "kutya\tkutyus\n", File());
+        Forget();
+    }
+    lex->Release();
+    central->Release();
+}
+
+TEST_F(DictionaryTest, ATextTheDictionaryWouldMultiplyIsSpokenAsItIs) {
+    ITTSCentralA *central = SelectMode("Verbanor Anna (magyar női hang)");
+    ASSERT_NE(nullptr, central);
+    ILexPronounceA *lex = LexiconOf(central);
+    ASSERT_NE(nullptr, lex);
+    const std::string longest(kMaxPronunciationBytes, 'o');
+    ASSERT_EQ(S_OK, Add(lex, "o", longest.c_str()));
+    std::string many;
+    for (int i = 0; i < 100; ++i)
+        many += "o ";
+    for (const std::string &text : {std::string("o"), many}) {
+        SDATA data = {const_cast<char *>(text.c_str()), static_cast<DWORD>(text.size() + 1)};
+        ASSERT_EQ(S_OK, central->TextData(CHARSET_TEXT, 0, data, NULL, IID_ITTSBufNotifySink));
+    }
+    std::vector<std::string> lines = JournalOf("Central.TextData");
+    ASSERT_EQ(2u, lines.size());
+    EXPECT_NE(std::string::npos, lines[0].find(" size=513 ")) << "a short text still gets its pronunciation";
+    EXPECT_NE(std::string::npos, lines[1].find(" size=201 ")) << "256 times as long: spoken as given";
+    EXPECT_EQ(std::vector<std::string>{"Dictionary.NotApplied size=200 limit=4896 -> 0x00000001"},
+              JournalOf("Dictionary.NotApplied"));
+    lex->Release();
+    central->Release();
+}
+
+// The next allocation of this program's runtime on the thread that
+// `g_failMalloc` names fails: the first thing a call takes memory for.
+DWORD g_failMalloc;
+void *(__cdecl *g_realMalloc)(size_t);
+void *__cdecl FailingMalloc(size_t size) {
+    if (GetCurrentThreadId() != g_failMalloc)
+        return g_realMalloc(size);
+    g_failMalloc = 0;
+    return NULL;
+}
+bool Repoint(HMODULE module, void *from, void *to);
+void *PatchImportOf(HMODULE module, const char *library, const char *name, void *hook);
+
+TEST_F(DictionaryTest, RunningOutOfMemoryInAnyLexiconCallIsAnAnswer) {
+    ITTSCentralA *central = SelectMode("Verbanor Anna (magyar női hang)");
+    ASSERT_NE(nullptr, central);
+    ILexPronounceA *lex = LexiconOf(central);
+    ASSERT_NE(nullptr, lex);
+    ASSERT_EQ(S_OK, Add(lex, "kutya", "kutyus"));
+    HMODULE runtime = GetModuleHandleA("speechrt.dll");
+    g_realMalloc = reinterpret_cast<void *(__cdecl *)(size_t)>(
+        PatchImportOf(runtime, "msvcrt.dll", "malloc", reinterpret_cast<void *>(FailingMalloc)));
+    ASSERT_NE(nullptr, g_realMalloc);
+    g_failMalloc = GetCurrentThreadId();
+    HRESULT added = Add(lex, "macska", "cica");
+    g_failMalloc = GetCurrentThreadId();
+    HRESULT removed = lex->Remove("kutya", 0);
+    char buffer[16];
+    DWORD needed = 0;
+    VOICEPARTOFSPEECH pos;
+    g_failMalloc = GetCurrentThreadId();
+    HRESULT got = lex->Get(CHARSET_TEXT, "kutya", 0, buffer, sizeof buffer, &needed, &pos, NULL, 0, NULL);
+    g_failMalloc = 0;
+    Repoint(runtime, reinterpret_cast<void *>(FailingMalloc), reinterpret_cast<void *>(g_realMalloc));
+    EXPECT_EQ(E_OUTOFMEMORY, added);
+    EXPECT_EQ(E_OUTOFMEMORY, removed);
+    EXPECT_EQ(E_OUTOFMEMORY, got);
+    EXPECT_EQ("kutyus", First(lex, "kutya")) << "nothing changed";
     lex->Release();
     central->Release();
 }
@@ -435,11 +518,14 @@ TEST_F(DictionaryTest, AnUnreadableFileIsNoticedOnceAndNeverStallsTheCaller) {
     EXPECT_LT(GetTickCount() - start, 4000u) << "not a wait for the file at every call";
     EXPECT_EQ(1u, JournalOf("Dictionary.Unreadable").size());
 
-    // A change stored through the runtime is read again at once.
+    // Put right by hand: read again as soon as it changed, not 30 s later.
     ASSERT_TRUE(RemoveDirectoryA(path_.c_str()));
+    WriteFileBytes(path_, std::string(kHeader) + "kutya\tkutyus\n");
+    EXPECT_TRUE(Eventually([&] { return First(lex, "kutya") == "kutyus"; }));
+    // A change stored through the runtime is read again at once.
     UserDictionary elsewhere(path_);
-    ASSERT_EQ(S_OK, elsewhere.Add("kutya", "kutyus"));
-    EXPECT_EQ("kutyus", First(lex, "kutya"));
+    ASSERT_EQ(S_OK, elsewhere.Add("macska", "cica"));
+    EXPECT_EQ("cica", First(lex, "macska"));
     lex->Release();
     central->Release();
 }
@@ -490,89 +576,112 @@ protected:
     void TearDown() override { Forget(); }
     void Forget() {
         DeleteFileA(path_.c_str());
-        DeleteFileA((path_ + ".new").c_str());
+        DeleteFileA((path_ + ".speechrt").c_str());
     }
     std::string path_;
 };
 
 // The order of a write as it happens: the dictionary's own steps and the
-// calls it makes to flush and to rename, seen through this program's import
-// table, so that a write that renames without flushing cannot pass.
+// calls it makes to flush and to delete, seen through this program's import
+// table, so that a write that touches the file before its copy is on disk,
+// or deletes the copy before the file is, cannot pass.
 std::vector<std::string> g_steps;
 const char *g_crashAt = "";
 BOOL(WINAPI *g_realFlush)(HANDLE);
-BOOL(WINAPI *g_realMove)(LPCSTR, LPCSTR, DWORD);
+BOOL(WINAPI *g_realDelete)(LPCSTR);
 
 BOOL WINAPI RecordFlush(HANDLE file) {
     g_steps.push_back("FlushFileBuffers");
     return g_realFlush(file);
 }
-BOOL WINAPI RecordMove(LPCSTR from, LPCSTR to, DWORD flags) {
-    g_steps.push_back("MoveFileExA");
-    return g_realMove(from, to, flags);
+BOOL WINAPI RecordDelete(LPCSTR path) {
+    g_steps.push_back("DeleteFileA");
+    return g_realDelete(path);
 }
 bool RecordStep(const char *step) {
     g_steps.push_back(step);
     return strcmp(step, g_crashAt) != 0;
 }
 
-// Points this program's import of `name` from kernel32 at `hook`; the old
-// target comes back.
-void *PatchImport(const char *name, void *hook) {
-    BYTE *base = reinterpret_cast<BYTE *>(GetModuleHandleA(NULL));
-    void *real = reinterpret_cast<void *>(GetProcAddress(GetModuleHandleA("kernel32.dll"), name));
+// Points the module's imports that lead to `from` at `to`; false when it has none.
+bool Repoint(HMODULE module, void *from, void *to) {
+    BYTE *base = reinterpret_cast<BYTE *>(module);
     auto *nt = reinterpret_cast<IMAGE_NT_HEADERS *>(base + reinterpret_cast<IMAGE_DOS_HEADER *>(base)->e_lfanew);
     IMAGE_DATA_DIRECTORY dir = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
+    bool found = false;
     for (auto *imp = reinterpret_cast<IMAGE_IMPORT_DESCRIPTOR *>(base + dir.VirtualAddress); imp->Name; ++imp) {
         for (auto *thunk = reinterpret_cast<IMAGE_THUNK_DATA *>(base + imp->FirstThunk); thunk->u1.Function; ++thunk) {
-            if (reinterpret_cast<void *>(thunk->u1.Function) != real)
+            if (reinterpret_cast<void *>(thunk->u1.Function) != from)
                 continue;
             DWORD old;
             VirtualProtect(&thunk->u1.Function, sizeof(void *), PAGE_READWRITE, &old);
-            thunk->u1.Function = reinterpret_cast<ULONG_PTR>(hook);
+            thunk->u1.Function = reinterpret_cast<ULONG_PTR>(to);
             VirtualProtect(&thunk->u1.Function, sizeof(void *), old, &old);
-            return real;
+            found = true;
         }
     }
-    return NULL;
+    return found;
 }
 
-TEST_F(DictionaryFileTest, ACrashBeforeTheRenameLeavesTheOldFileAndTheNewIsFlushedFirst) {
+// Points the module's import of `name` from `library` at `hook`; the real
+// function comes back (NULL when the module does not import it).
+void *PatchImportOf(HMODULE module, const char *library, const char *name, void *hook) {
+    void *real = reinterpret_cast<void *>(GetProcAddress(GetModuleHandleA(library), name));
+    return Repoint(module, real, hook) ? real : NULL;
+}
+
+// The same for this program's imports from kernel32.
+void *PatchImport(const char *name, void *hook) {
+    return PatchImportOf(GetModuleHandleA(NULL), "kernel32.dll", name, hook);
+}
+
+TEST_F(DictionaryFileTest, ACrashAtAnyStepLeavesTheOldOrNewFileAndTheNextReadPutsTheOldBack) {
+    const std::string backup = path_ + ".speechrt";
     UserDictionary first(path_);
+    first.SetStepHook(RecordStep);
+    g_realFlush = reinterpret_cast<BOOL(WINAPI *)(HANDLE)>(PatchImport("FlushFileBuffers", (void *)RecordFlush));
+    g_realDelete = reinterpret_cast<BOOL(WINAPI *)(LPCSTR)>(PatchImport("DeleteFileA", (void *)RecordDelete));
+    ASSERT_TRUE(g_realFlush && g_realDelete);
+    // The very first write dies: there was no dictionary, and there is none.
+    g_crashAt = "written";
+    EXPECT_EQ(E_ABORT, first.Add("alma", "almácska"));
+    EXPECT_TRUE(Exists(path_) && Exists(backup));
+    EXPECT_EQ(0u, UserDictionary(path_).WordCount());
+    EXPECT_FALSE(Exists(path_) || Exists(backup)) << "a file that was not there before is gone";
+
+    g_crashAt = "";
     ASSERT_EQ(S_OK, first.Add("alma", "almácska"));
     ASSERT_EQ(S_OK, first.Add("körte", "körtécske"));
-    const std::string before = ReadFileBytes(path_);
-
-    g_realFlush = reinterpret_cast<BOOL(WINAPI *)(HANDLE)>(PatchImport("FlushFileBuffers", (void *)RecordFlush));
-    g_realMove = reinterpret_cast<BOOL(WINAPI *)(LPCSTR, LPCSTR, DWORD)>(PatchImport("MoveFileExA", (void *)RecordMove));
-    ASSERT_TRUE(g_realFlush && g_realMove);
-    first.SetStepHook(RecordStep);
     g_steps.clear();
     ASSERT_EQ(S_OK, first.Add("meggy", "meggyecske"));
-    EXPECT_EQ((std::vector<std::string>{"written", "FlushFileBuffers", "flushed", "MoveFileExA"}), g_steps);
+    EXPECT_EQ((std::vector<std::string>{"read", "FlushFileBuffers", "backed up", "written", "FlushFileBuffers",
+                                        "flushed", "DeleteFileA"}),
+              g_steps);
     const std::string third = ReadFileBytes(path_);
-    for (const char *crash : {"written", "flushed"}) {
+    const std::string fourth = std::string(kHeader) + u8"alma\talmácska\nkörte\tkörtécske\nmeggy\tmeggyecske\n"
+                                                      u8"szilva\tszilvácska\n";
+    for (const char *crash : {"read", "backed up", "written", "flushed"}) {
         g_crashAt = crash;
-        EXPECT_FALSE(SUCCEEDED(first.Add("szilva", "szilvácska")));
-        EXPECT_FALSE(SUCCEEDED(first.Remove("alma", 0)));
-        EXPECT_EQ(third, ReadFileBytes(path_)) << "the old file is whole after a crash at " << crash;
-        EXPECT_TRUE(Exists(path_ + ".new")) << "the new one was written beside it";
+        EXPECT_EQ(E_ABORT, first.Add("szilva", "szilvácska"));
+        std::string left = ReadFileBytes(path_);
+        EXPECT_TRUE(left == third || left == fourth) << "old or new after a crash at " << crash << ": " << left;
+        // The next process puts the old file back before it reads.
+        EXPECT_EQ(3u, UserDictionary(path_).WordCount()) << crash;
+        EXPECT_EQ(third, ReadFileBytes(path_)) << crash;
+        EXPECT_FALSE(Exists(backup)) << crash;
     }
     g_crashAt = "";
-    PatchImport("FlushFileBuffers", (void *)g_realFlush);
-    PatchImport("MoveFileExA", (void *)g_realMove);
-    first.SetStepHook(NULL);
     std::string got;
     EXPECT_EQ(LEXERR_NOTINLEX, first.Get("szilva", 0, &got)) << "a change that did not reach the disk is not kept";
-    EXPECT_EQ(S_OK, first.Get("alma", 0, &got));
-    EXPECT_NE(before, third);
 
-    // The next process starts from the old file, and its write replaces the leftover.
-    UserDictionary next(path_);
-    EXPECT_EQ(3u, next.WordCount());
-    EXPECT_EQ(S_OK, next.Add("barack", "barackocska"));
-    EXPECT_FALSE(Exists(path_ + ".new"));
-    EXPECT_EQ(4u, UserDictionary(path_).WordCount());
+    // A copy whose writer died while making it was never put in use.
+    WriteFileBytes(backup, "#speechrt-backup 9999\nalma\t");
+    EXPECT_EQ(3u, UserDictionary(path_).WordCount());
+    EXPECT_EQ(third, ReadFileBytes(path_));
+    EXPECT_FALSE(Exists(backup));
+    Repoint(GetModuleHandleA(NULL), (void *)RecordFlush, (void *)g_realFlush);
+    Repoint(GetModuleHandleA(NULL), (void *)RecordDelete, (void *)g_realDelete);
+    first.SetStepHook(NULL);
 }
 
 // Which threads read the file.
@@ -618,11 +727,14 @@ TEST_F(DictionaryFileTest, ReadersNeverReadTheFileAndWritersWaitForEachOtherOnly
     g_readers.clear();
     std::string got;
     EXPECT_EQ(S_OK, reader.Get("kutya", 0, &got));
-    EXPECT_EQ("kutyus kutyus", reader.Apply("kutya kutya", false));
+    std::string applied;
+    EXPECT_TRUE(reader.Apply("kutya kutya", false, 100, &applied));
+    EXPECT_EQ("kutyus kutyus", applied);
     WriteFileBytes(path_, std::string(kHeader) + "kutya\teb\n"); // by hand
     EXPECT_TRUE(Eventually([&] { return reader.Get("kutya", 0, &got) == S_OK && got == "eb"; }));
     UserDictionary(path_).Add("macska", "cica"); // by another process
-    EXPECT_EQ("cica", reader.Apply("macska", false));
+    EXPECT_TRUE(reader.Apply("macska", false, 100, &applied));
+    EXPECT_EQ("cica", applied);
     EnterCriticalSection(ReadersLock());
     EXPECT_GE(g_readers.size(), 2u);
     EXPECT_EQ(g_readers.end(), std::find(g_readers.begin(), g_readers.end(), GetCurrentThreadId()))
@@ -695,4 +807,203 @@ TEST_F(DictionaryFileTest, LinesThisCodePageCannotHoldSurviveARewrite) {
     EXPECT_EQ(S_OK, dict.Get("kő", 0, &got));
     EXPECT_EQ(S_OK, dict.Add("fa", "faa"));
     EXPECT_EQ(std::string(kHeader) + foreign + u8"fa\tfaa\nkő\tkőő\n", ReadFileBytes(path_)) << "kept in its place";
+}
+
+TEST_F(DictionaryFileTest, TheFileStaysTheOneItWasWithItsLinks) {
+    WriteFileBytes(path_, std::string(kHeader) + "kutya\tkutyus\n");
+    const std::string link = path_ + ".link";
+    DeleteFileA(link.c_str());
+    ASSERT_TRUE(CreateHardLinkA(link.c_str(), path_.c_str(), NULL));
+    auto identity = [&](const std::string &path) {
+        HANDLE file = CreateFileA(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL,
+                                  OPEN_EXISTING, 0, NULL);
+        BY_HANDLE_FILE_INFORMATION info = {};
+        GetFileInformationByHandle(file, &info);
+        CloseHandle(file);
+        return std::to_string(info.nFileIndexHigh) + ":" + std::to_string(info.nFileIndexLow) + " links " +
+               std::to_string(info.nNumberOfLinks);
+    };
+    const std::string before = identity(path_);
+    UserDictionary dict(path_);
+    ASSERT_EQ(S_OK, dict.Add("macska", "cica"));
+    ASSERT_EQ(S_OK, dict.Remove("kutya", 0));
+    EXPECT_EQ(before, identity(path_));
+    EXPECT_EQ(std::string(kHeader) + "macska\tcica\n", ReadFileBytes(link)) << "the other name sees every change";
+    DeleteFileA(link.c_str());
+}
+
+// Edits the file by hand the first time a write tells a step: after the
+// write read the file and before it put its change in place.
+std::string g_handEditPath;
+bool EditByHand(const char *) {
+    if (!g_handEditPath.empty())
+        WriteFileBytes(g_handEditPath, std::string(kHeader) + u8"alma\talmácska\nkézi\tkézzel\n");
+    g_handEditPath.clear();
+    return true;
+}
+
+TEST_F(DictionaryFileTest, AChangeByHandDuringAWriteIsKeptAndTheLargestFileIsNeverPassed) {
+    UserDictionary dict(path_);
+    ASSERT_EQ(S_OK, dict.Add("alma", "almácska"));
+    dict.SetStepHook(EditByHand);
+    g_handEditPath = path_;
+    ASSERT_EQ(S_OK, dict.Add("körte", "körtécske"));
+    dict.SetStepHook(NULL);
+    EXPECT_EQ(std::string(kHeader) + u8"alma\talmácska\nkézi\tkézzel\nkörte\tkörtécske\n", ReadFileBytes(path_));
+
+    // A file a little short of the largest the runtime reads: an Add past
+    // it is refused (the file would be no dictionary to anyone), a Remove
+    // still goes.
+    const std::string word(kMaxWordBytes - 8, 'w'), saying(kMaxPronunciationBytes, 's');
+    std::string big = kHeader;
+    for (int i = 0; big.size() + 2 * (word.size() + saying.size() + 10) < kMaxDictionaryFileBytes; ++i)
+        big += word + std::to_string(100000 + i) + "\t" + saying + "\n";
+    for (int i = 0; big.size() + 60 < kMaxDictionaryFileBytes; ++i)
+        big += "k" + std::to_string(100 + i) + "\tk\n"; // some 50 bytes short
+    WriteFileBytes(path_, big);
+    UserDictionary full(path_);
+    ASSERT_EQ(S_OK, full.Add("kicsi", "kicsi"));
+    big = ReadFileBytes(path_);
+    EXPECT_EQ(E_OUTOFMEMORY, full.Add(word + "999999", saying));
+    EXPECT_EQ(big, ReadFileBytes(path_));
+    EXPECT_EQ(S_OK, full.Remove("kicsi", 0));
+}
+
+TEST_F(DictionaryFileTest, EverySpellingOfTheFileSharesOneLockAndOneCounter) {
+    // Another spelling of the same file: forward slashes, a relative name,
+    // and under Wine its place on Z:, the whole Unix tree.
+    char folder[MAX_PATH];
+    GetTempPathA(sizeof folder, folder);
+    std::string slashes = path_;
+    std::replace(slashes.begin(), slashes.end(), '\\', '/');
+    std::string relative = path_.substr(strlen(folder));
+    typedef char *(CDECL * UnixNameFn)(LPCWSTR);
+    auto unixName = reinterpret_cast<UnixNameFn>(
+        reinterpret_cast<void *>(GetProcAddress(GetModuleHandleA("kernel32.dll"), "wine_get_unix_file_name")));
+    std::string zDrive = slashes;
+    if (unixName) {
+        WCHAR wide[MAX_PATH];
+        MultiByteToWideChar(CP_ACP, 0, path_.c_str(), -1, wide, MAX_PATH);
+        char *name = unixName(wide);
+        ASSERT_NE(nullptr, name);
+        zDrive = std::string("Z:") + name;
+        HeapFree(GetProcessHeap(), 0, name);
+        std::replace(zDrive.begin(), zDrive.end(), '/', '\\');
+    }
+    char before[MAX_PATH];
+    GetCurrentDirectoryA(sizeof before, before);
+    SetCurrentDirectoryA(folder);
+    UserDictionary a(path_), b(slashes), c(relative), z(zDrive);
+    SetCurrentDirectoryA(before);
+    std::string got;
+    EXPECT_EQ(LEXERR_NOTINLEX, b.Get("ház", 0, &got));
+    EXPECT_EQ(LEXERR_NOTINLEX, z.Get("ház", 0, &got));
+    ASSERT_EQ(S_OK, a.Add("ház", "házikó"));
+    EXPECT_EQ(S_OK, b.Get("ház", 0, &got)) << "the very next call sees a change made through another spelling";
+    EXPECT_EQ(S_OK, z.Get("ház", 0, &got));
+    ASSERT_EQ(S_OK, c.Add("kert", "kertecske"));
+    EXPECT_EQ(S_OK, a.Get("kert", 0, &got));
+
+    // One writer at a time, whatever the spelling.
+    Stuck stuck = {path_, CreateEventA(NULL, TRUE, FALSE, NULL), CreateEventA(NULL, TRUE, FALSE, NULL)};
+    Stuck::self = &stuck;
+    HANDLE thread = CreateThread(NULL, 0, Stuck::Run, NULL, 0, NULL);
+    ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(stuck.inside, 10000));
+    EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_TIMEOUT), z.Add("ló", "paci"));
+    EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_TIMEOUT), b.Add("ló", "paci"));
+    SetEvent(stuck.release);
+    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(thread, 10000));
+    CloseHandle(thread);
+    CloseHandle(stuck.inside);
+    CloseHandle(stuck.release);
+
+    // Folders named with forward slashes are made too.
+    const std::string nested = path_ + ".d/egy/dictionary.txt";
+    UserDictionary deep(nested);
+    EXPECT_EQ(S_OK, deep.Add("mély", "mélyen"));
+    EXPECT_EQ(std::string(kHeader) + u8"mély\tmélyen\n", ReadFileBytes(path_ + ".d\\egy\\dictionary.txt"));
+    DeleteFileA((path_ + ".d\\egy\\dictionary.txt").c_str());
+    RemoveDirectoryA((path_ + ".d\\egy").c_str());
+    RemoveDirectoryA((path_ + ".d").c_str());
+}
+
+// A tick count of this program's own, past the half of its range.
+DWORD g_tickOffset;
+DWORD(WINAPI *g_realTicks)();
+DWORD WINAPI ShiftedTicks() { return g_realTicks() + g_tickOffset; }
+
+// What the reading thread told.
+LONG g_reads, g_stops;
+void CountEvents(const char *event, const std::string &, const std::string &) {
+    if (!strcmp(event, "read"))
+        InterlockedIncrement(&g_reads);
+    else if (!strcmp(event, "stopped"))
+        InterlockedIncrement(&g_stops);
+}
+
+TEST_F(DictionaryFileTest, ChangesByHandAreTakenInAfterAnIdleMinuteAndWhileTheFileIsHeld) {
+    g_realTicks = reinterpret_cast<DWORD(WINAPI *)()>(PatchImport("GetTickCount", (void *)ShiftedTicks));
+    ASSERT_NE(nullptr, g_realTicks);
+    g_tickOffset = 0x90000000u - g_realTicks(); // 27 days of uptime
+    WriteFileBytes(path_, std::string(kHeader) + "kutya\tkutyus\n");
+    UserDictionary dict(path_);
+    dict.SetReporter(CountEvents);
+    g_reads = g_stops = 0;
+    std::string got;
+    EXPECT_EQ(S_OK, dict.Get("kutya", 0, &got));
+    // A minute without calls ends the reading thread; the next call starts it.
+    g_tickOffset += 61000;
+    EXPECT_TRUE(Eventually([] { return g_stops == 1; }));
+    WriteFileBytes(path_, std::string(kHeader) + "kutya\teb\n");
+    EXPECT_TRUE(Eventually([&] { return dict.Get("kutya", 0, &got) == S_OK && got == "eb"; }));
+
+    // Another program holds the file (it lets others write, not read) while
+    // it is changed: what was read stays in use, and the change comes later.
+    HANDLE held = CreateFileA(path_.c_str(), GENERIC_READ, FILE_SHARE_WRITE, NULL, OPEN_EXISTING, 0, NULL);
+    ASSERT_NE(INVALID_HANDLE_VALUE, held);
+    WriteFileBytes(path_, std::string(kHeader) + "kutya\tkutyuli\n");
+    LONG reads = g_reads;
+    EXPECT_TRUE(Eventually([&] { return g_reads >= reads + 2; })) << "tried again soon";
+    EXPECT_EQ(S_OK, dict.Get("kutya", 0, &got));
+    EXPECT_EQ("eb", got);
+    std::string applied;
+    EXPECT_TRUE(dict.Apply("kutya", false, 100, &applied));
+    EXPECT_EQ("eb", applied) << "the dictionary stays on";
+    CloseHandle(held);
+    EXPECT_TRUE(Eventually([&] { return dict.Get("kutya", 0, &got) == S_OK && got == "kutyuli"; }));
+    Repoint(GetModuleHandleA(NULL), (void *)ShiftedTicks, (void *)g_realTicks);
+}
+
+// Every allocation of this program fails on the thread that `g_failNew`
+// names: runs a write out of memory after its file is on disk.
+DWORD g_failNew;
+bool FailFromNowOn(const char *step) {
+    if (!strcmp(step, "flushed"))
+        g_failNew = GetCurrentThreadId();
+    return true;
+}
+
+void *operator new(size_t size) {
+    void *p = GetCurrentThreadId() == g_failNew ? NULL : HeapAlloc(GetProcessHeap(), 0, size ? size : 1);
+    if (!p)
+        throw std::bad_alloc();
+    return p;
+}
+void operator delete(void *p) noexcept {
+    if (p)
+        HeapFree(GetProcessHeap(), 0, p);
+}
+void operator delete(void *p, size_t) noexcept { operator delete(p); }
+
+TEST_F(DictionaryFileTest, AChangeOnDiskIsReportedAsMadeWhenMemoryThenRunsOut) {
+    UserDictionary dict(path_);
+    ASSERT_EQ(S_OK, dict.Add("alma", "almácska"));
+    dict.SetStepHook(FailFromNowOn);
+    HRESULT hr = dict.Add("körte", "körtécske");
+    g_failNew = 0;
+    dict.SetStepHook(NULL);
+    EXPECT_EQ(S_OK, hr);
+    EXPECT_EQ(std::string(kHeader) + u8"alma\talmácska\nkörte\tkörtécske\n", ReadFileBytes(path_));
+    std::string got;
+    EXPECT_EQ(S_OK, dict.Get("körte", 0, &got)) << "read from the file again";
 }

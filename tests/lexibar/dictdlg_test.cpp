@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <map>
 #include <new>
 #include <memory>
@@ -26,10 +27,15 @@ public:
     std::map<std::string, std::vector<std::string>> senses;
     Calls calls;
     // A failure code that the Add (or Remove) with that number (1 = the
-    // next one) answers, storing or removing nothing; 0 = every one.
+    // next one) answers, storing or removing nothing; 0 = every one. The
+    // Removes from that number on are refused this many times (0: all).
     HRESULT refuseAdd = S_OK, refuseRemove = S_OK;
-    int refuseAddNumber = 0, refuseRemoveNumber = 0;
+    int refuseAddNumber = 0, refuseRemoveNumber = 0, refuseRemoveTimes = 1;
     int adds = 0, removes = 0;
+    // What Get and Remove answer for a word without (further) senses: an
+    // engine may say it with any negative code. Every lookup fails with
+    // `refuseGet` when it is set.
+    HRESULT noneLeft = LEXERR_NOTINLEX, refuseGet = S_OK;
     // Add throws as an allocation inside the dialog's own work would.
     bool throwOnAdd = false;
 
@@ -54,7 +60,10 @@ public:
             throw std::bad_alloc();
         if (FAILED(refuseAdd) && (refuseAddNumber == 0 || refuseAddNumber == adds))
             return refuseAdd;
-        senses[word].push_back(pronunciation);
+        std::vector<std::string> &stored = senses[word];
+        if (std::find(stored.begin(), stored.end(), pronunciation) != stored.end())
+            return LEXERR_ALREADYINLEX;
+        stored.push_back(pronunciation);
         return S_OK;
     }
     HRESULT STDMETHODCALLTYPE Get(VOICECHARSET charset, const char *word, WORD sense, char *buffer, DWORD size,
@@ -67,11 +76,11 @@ public:
         EXPECT_NE(nullptr, needed);
         EXPECT_NE(nullptr, pos);
         EXPECT_TRUE(!info && !infoSize && !infoNeeded);
+        if (FAILED(refuseGet))
+            return refuseGet;
         auto found = senses.find(word);
-        if (found == senses.end() || found->second.empty())
-            return LEXERR_NOTINLEX;
-        if (sense >= found->second.size())
-            return LEXERR_INVALIDSENSE;
+        if (found == senses.end() || found->second.empty() || sense >= found->second.size())
+            return noneLeft;
         const std::string &first = found->second[sense];
         *needed = static_cast<DWORD>(first.size() + 1);
         if (!buffer)
@@ -85,11 +94,13 @@ public:
     {
         calls.push_back(std::string("Remove ") + word + " " + std::to_string(sense));
         ++removes;
-        if (FAILED(refuseRemove) && (refuseRemoveNumber == 0 || refuseRemoveNumber == removes))
+        if (FAILED(refuseRemove) && (refuseRemoveNumber == 0 ||
+                                     (removes >= refuseRemoveNumber &&
+                                      (refuseRemoveTimes == 0 || removes < refuseRemoveNumber + refuseRemoveTimes))))
             return refuseRemove;
         auto found = senses.find(word);
         if (found == senses.end() || found->second.empty())
-            return LEXERR_NOTINLEX;
+            return noneLeft;
         found->second.erase(found->second.begin());
         if (found->second.empty())
             senses.erase(found);
@@ -341,11 +352,12 @@ TEST_F(DictionaryDialogTest, ModifyAddsRemovesEverySenseAndAddsAgain)
     SetText(IDC_PRONUNCIATION, "kelvanyit");
     dictionary.calls.clear();
     Click(IDC_MODIFY);
-    // What the word has is read first, so that a failure half way can be undone.
+    // What the word has is read first, so that a failure half way can be
+    // undone, and what it has at the end is read back.
     EXPECT_EQ((Calls{"Size Kelvanit", "Get Kelvanit 4", "Size Kelvanit 1", "Get Kelvanit 6 1", "Size Kelvanit 2",
                      "Get Kelvanit 6 2", "Size Kelvanit 3", "Add Kelvanit kelvanyit", "Remove Kelvanit 0",
                      "Remove Kelvanit 0", "Remove Kelvanit 0", "Remove Kelvanit 0", "Remove Kelvanit 0",
-                     "Add Kelvanit kelvanyit"}),
+                     "Add Kelvanit kelvanyit", "Size Kelvanit", "Get Kelvanit 10", "Size Kelvanit 1"}),
               dictionary.calls);
     EXPECT_EQ((std::vector<std::string>{"kelvanyit"}), dictionary.senses["Kelvanit"]);
     EXPECT_EQ("kelvanyit", Text(IDC_PRONUNCIATION));
@@ -406,6 +418,44 @@ TEST_F(DictionaryDialogTest, AModifyThatFailsHalfWayLeavesTheWordAsItWasAndSaysW
         EXPECT_EQ(static_cast<UINT>(MB_OK), g_boxes[0].style);
         ExpectFocusWithAllSelected(IDC_PRONUNCIATION);
     }
+}
+
+TEST_F(DictionaryDialogTest, ModifyJudgesResultsBySignAndSaysWhatTheWordHoldsWhenItCannotPutItBack)
+{
+    // An engine that says "none left" and "no such word" with another code.
+    Store("kutya", {"kutyus", "eb"});
+    dictionary.noneLeft = E_FAIL;
+    SetText(IDC_WORD, "kutya");
+    SetText(IDC_PRONUNCIATION, "kutyuli");
+    Click(IDC_MODIFY);
+    EXPECT_EQ((std::vector<std::string>{"kutyuli"}), dictionary.senses["kutya"]);
+    EXPECT_TRUE(g_boxes.empty());
+    ExpectFocusWithAllSelected(IDC_WORD);
+
+    // Lookups that fail do not stop a Modify: the first Add decides.
+    dictionary.noneLeft = LEXERR_NOTINLEX;
+    dictionary.refuseGet = E_FAIL;
+    SetText(IDC_PRONUNCIATION, "kutyus");
+    Click(IDC_MODIFY);
+    dictionary.refuseGet = S_OK;
+    EXPECT_EQ((std::vector<std::string>{"kutyus"}), dictionary.senses["kutya"]);
+    EXPECT_TRUE(g_boxes.empty());
+
+    // Every Remove after the first fails: the word cannot be put back, and
+    // the message says what it now holds; nothing it had is lost.
+    Store("kutya", {"a", "b"});
+    dictionary.removes = 0;
+    dictionary.refuseRemove = LEXERR_OUTOFDISK;
+    dictionary.refuseRemoveNumber = 2;
+    dictionary.refuseRemoveTimes = 0;
+    SetText(IDC_PRONUNCIATION, "c");
+    Click(IDC_MODIFY);
+    EXPECT_EQ((std::vector<std::string>{"b", "c", "a"}), dictionary.senses["kutya"]);
+    ASSERT_EQ(1u, g_boxes.size());
+    EXPECT_EQ("Nem tudom hozzávenni a szót a szótárhoz. \nA lemezen nincs elég hely hogy szótárhoz hozzáadandó "
+              "információ elmentéséhez.\nA szó kiejtései most a szótárban: „b”, „c”, „a”.",
+              g_boxes[0].text);
+    ExpectFocusWithAllSelected(IDC_PRONUNCIATION);
 }
 
 TEST_F(DictionaryDialogTest, RunningOutOfMemoryFailsTheOperationNotTheProgram)

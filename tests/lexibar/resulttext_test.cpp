@@ -6,6 +6,7 @@
 
 #include <string.h>
 
+#include <set>
 #include <string>
 
 #include "resulttext.h"
@@ -63,11 +64,28 @@ std::string Cp1250(const char *utf8)
 
 } // namespace
 
-TEST(ResultText, EveryRowGivesItsTextExactly)
+TEST(ResultText, EveryRowGivesItsTextExactlyAndNoOtherCodeHasOne)
 {
-    ASSERT_EQ(31u, sizeof kRows / sizeof kRows[0]);
     for (const Row &row : kRows)
         EXPECT_EQ(Cp1250(row.utf8), ResultText(static_cast<HRESULT>(row.code))) << std::hex << row.code;
+    // Around every row and through the covered runs: a code with a text of
+    // its own is one of the rows above.
+    auto inTable = [](unsigned long code) {
+        for (const Row &row : kRows)
+            if (row.code == code)
+                return true;
+        return false;
+    };
+    std::set<unsigned long> blocks;
+    for (const Row &row : kRows)
+        blocks.insert(row.code & ~0xFFFUL);
+    for (unsigned long block : blocks) {
+        for (unsigned long code = block; code <= (block | 0xFFFUL); ++code) {
+            if (strcmp(ResultText(static_cast<HRESULT>(code)), "Hiba.") != 0) {
+                EXPECT_TRUE(inTable(code)) << std::hex << code << " has a text but no row";
+            }
+        }
+    }
 }
 
 TEST(ResultText, CodesWithoutARowGiveHiba)
@@ -102,4 +120,24 @@ TEST(ResultText, FailureMessagesHoldTheWholeExplanation)
     EXPECT_EQ(kMessageSize - 1, strlen(message));
     for (size_t i = kMessageSize; i < sizeof message; ++i)
         EXPECT_EQ('#', message[i]);
+
+    // What a word holds after a Modify that could not put it back: said
+    // whole while it fits, cut with an ellipsis where it does not.
+    char full[kMessageSize];
+    ComposeFailureMessage(full, "Nem.", E_FAIL);
+    AppendPronunciations(full, {});
+    EXPECT_EQ(Cp1250(u8"Nem.\nSikertelen függvény.\nA szónak most nincs kiejtése a szótárban."), full);
+    ComposeFailureMessage(full, "Nem.", E_FAIL);
+    AppendPronunciations(full, {"egy"});
+    EXPECT_EQ(Cp1250(u8"Nem.\nSikertelen függvény.\nA szó kiejtése most a szótárban: „egy”."), full);
+    for (size_t length = 1; length < 600; length += 7) {
+        memset(message, '#', sizeof message);
+        ComposeFailureMessage(*reinterpret_cast<char(*)[kMessageSize]>(message), "Nem.", E_FAIL);
+        AppendPronunciations(*reinterpret_cast<char(*)[kMessageSize]>(message), {std::string(length, 'a'), "b"});
+        size_t n = strlen(message);
+        ASSERT_LT(n, kMessageSize) << length;
+        EXPECT_TRUE(message[n - 1] == '.' || (n == kMessageSize - 1 && message[n - 1] == '\x85')) << length;
+        for (size_t i = kMessageSize; i < sizeof message; ++i)
+            EXPECT_EQ('#', message[i]) << length;
+    }
 }
