@@ -28,7 +28,7 @@ trap 'exit 129' HUP
 # A wineserver keeps the display of the process that started it: the display
 # comes before the set-up's own Wine commands wherever Xvfb is already there.
 display_first=0
-if command -v Xvfb >/dev/null 2>&1 && command -v xdpyinfo >/dev/null 2>&1; then
+if command -v Xvfb >/dev/null 2>&1 && command -v xdpyinfo >/dev/null 2>&1 && command -v xauth >/dev/null 2>&1; then
     ensure_display
     display_first=1
 fi

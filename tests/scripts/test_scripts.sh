@@ -56,8 +56,12 @@ person() { # person HOME COMMAND...
     shift
     env -i PATH="$scratch/bin:/usr/local/bin:/usr/bin:/bin" HOME="$home" TMPDIR="$scratch/tmp" LANG=C.UTF-8 \
         USER="$(id -un)" VERBANOR_ARCH="$arch" VERBANOR_BUILD="$build" WINEPREFIX="$scratch/own-prefix" \
-        ${DISPLAY:+DISPLAY="$DISPLAY"} "$@"
+        ${DISPLAY:+DISPLAY="$DISPLAY"} ${XAUTHORITY:+XAUTHORITY="$XAUTHORITY"} "$@"
 }
+# Another local account, for the doors that must stay shut to it. Only root
+# can act as one: elsewhere those checks are skipped, and say so.
+as_nobody() { setpriv --reuid=nobody --regid=nogroup --clear-groups "$@"; }
+can_be_nobody() { [ "$(id -u)" = 0 ] || { echo "skip: $1 (not root: no other account to act as)"; return 1; }; }
 
 # Ends every program of a scratch prefix. Wine finds the server through a
 # folder under TMPDIR: the system's, or (older scripts) the person's.
@@ -85,8 +89,14 @@ trap cleanup EXIT
 person "$scratch/home" env VERBANOR_BUILD="$other" timeout 300 "$root/scripts/setup.sh" >/dev/null 2>&1
 check "a prefix folder the project did not make is left alone" test -f "$other/wineprefix/notes.txt"
 
-# 2. Vorira from run.sh, open while the tests run.
+# 2. Vorira from run.sh, open while the tests run, on a display that no
+# other account can open.
 start_virtual_display || exit 1
+check "the display lets in its own account" eval 'xdpyinfo >/dev/null 2>&1'
+if can_be_nobody "another account cannot open the display"; then
+    check "another account cannot open the display" \
+        eval '[[ "$(as_nobody xdpyinfo 2>&1)" == *"unable to open display"* ]]'
+fi
 person "$scratch/user-home" "$root/scripts/run.sh" vorira >"$scratch/run.log" 2>&1 &
 run_pid=$!
 vorira_open() { xdotool search --name '^Vorira - ' >/dev/null 2>&1; }
