@@ -50,13 +50,16 @@ fake_build "$other"
 mkdir -p "$other/wineprefix"
 echo "not the project's" >"$other/wineprefix/notes.txt"
 
-# A person's shell: their own WINEPREFIX exported, no build variables.
+# A person's shell: their own Wine exported (a prefix, and a server, loader,
+# architecture and DLL folder that are not this build's), no build variables.
+if [ "$arch" = i686 ]; then their_arch=win64; else their_arch=win32; fi
 person() { # person HOME COMMAND...
     local home=$1
     shift
     env -i PATH="$scratch/bin:/usr/local/bin:/usr/bin:/bin" HOME="$home" TMPDIR="$scratch/tmp" LANG=C.UTF-8 \
         USER="$(id -un)" VERBANOR_ARCH="$arch" VERBANOR_BUILD="$build" WINEPREFIX="$scratch/own-prefix" \
-        ${DISPLAY:+DISPLAY="$DISPLAY"} ${XAUTHORITY:+XAUTHORITY="$XAUTHORITY"} "$@"
+        WINESERVER=/nonexistent/wineserver WINELOADER=/nonexistent/wine WINEARCH="$their_arch" \
+        WINEDLLPATH=/nonexistent ${DISPLAY:+DISPLAY="$DISPLAY"} ${XAUTHORITY:+XAUTHORITY="$XAUTHORITY"} "$@"
 }
 # Another local account, for the doors that must stay shut to it. Only root
 # can act as one: elsewhere those checks are skipped, and say so.
@@ -102,6 +105,9 @@ run_pid=$!
 vorira_open() { xdotool search --name '^Vorira - ' >/dev/null 2>&1; }
 for _ in $(seq 300); do vorira_open && break; kill -0 "$run_pid" 2>/dev/null || break; sleep 0.5; done
 check "run.sh opens Vorira" vorira_open || { cat "$scratch/run.log"; exit 1; }
+vorira_env() { tr '\0' '\n' <"/proc/$(pgrep -f "$build/olvaso/vorira.exe" | head -1)/environ" 2>/dev/null; }
+check "the Wine settings a person exported do not reach the project's Wine" \
+    eval 'vorira_env | grep -q "^WINEPREFIX=$build/" && ! vorira_env | grep -q "=/nonexistent\|^WINEARCH="'
 
 person "$scratch/home" timeout 400 "$root/scripts/test.sh" >"$scratch/test1.log" 2>&1 &
 test1=$!
