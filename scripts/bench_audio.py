@@ -50,11 +50,11 @@ class Bench:
 
     def start_server(self, cold=False):
         env = self.server("start", self.state, str(self.port), "--null-sink", *(["--cold"] if cold else []))
-        self.ssip = env["SPEECHRT_SSIP"]
+        self.ssip = h.speech_env(env)
         self.pulse_env = dict(os.environ, PULSE_SERVER=env["PULSE_SERVER"])
 
     def vorira(self):
-        prog = h.Program("vorira", extra_env={"SPEECHRT_SSIP": self.ssip})
+        prog = h.Program("vorira", extra_env=self.ssip)
         prog.main_window(TITLE_RE)
         h.wait_for(lambda: prog.journal.calls("Speech.Server"), 20, what="connection")
         prog.edit = h.wdrive("child", prog.hwnd, 1)[0]

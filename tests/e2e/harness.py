@@ -72,6 +72,13 @@ def wine_env(extra=None):
     return env
 
 
+def speech_env(server_env):
+    """What a program needs of speech-server.sh's output to speak through
+    it: the bridge's address and the secret it must prove (empty: silent)."""
+    return {"SPEECHRT_SSIP": server_env.get("SPEECHRT_SSIP", ""),
+            "SPEECHRT_SSIP_KEY": server_env.get("SPEECHRT_SSIP_KEY", "")}
+
+
 def wait_for(predicate, timeout=10.0, interval=0.05, what="condition"):
     """Polls until predicate() is truthy; returns its value or fails."""
     deadline = time.time() + timeout
