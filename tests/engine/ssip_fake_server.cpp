@@ -135,14 +135,6 @@ void FakeSsipServer::Handle(Client &c, const std::string &line) {
         return;
     }
     Record(line);
-    if (options_.auth && line.compare(0, 5, "AUTH ") == 0) {
-        std::string answer = options_.auth(line);
-        if (answer.empty())
-            shutdown(c.sock, SD_BOTH); // seen as the client's close next round: recorded, closed
-        else
-            Reply(c, answer);
-        return;
-    }
     if (!options_.refuse.empty() && line.compare(0, options_.refuse.size(), options_.refuse) == 0) {
         Reply(c, "500 ERR REFUSED");
     } else if (line == "SPEAK") {

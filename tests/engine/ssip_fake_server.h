@@ -5,7 +5,6 @@
 
 #include <winsock2.h>
 
-#include <functional>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -24,9 +23,6 @@ struct FakeSsipOptions {
     enum Fault { kNone, kWedged, kTrickling, kFlooding } fault = kNone;
     DWORD trickleMs = 100;
     DWORD floodMs = 3000;
-    // Answers each "AUTH ..." line as the bridge in front of a server does;
-    // an empty answer closes the connection. Unset, AUTH is an unknown command.
-    std::function<std::string(const std::string &line)> auth;
 };
 
 class FakeSsipServer {
