@@ -34,7 +34,8 @@ import time
 
 AUTH = b"AUTH "
 HEX64 = re.compile(rb"[0-9a-f]{64}")
-# A peer that is not the runtime gets no more of the bridge than this.
+# A peer that is not the runtime gets no more of the bridge than this, in
+# all, however slowly it sends.
 HANDSHAKE_SECONDS = 5
 
 
@@ -66,13 +67,14 @@ def proof(key, role, client_nonce, server_nonce):
     return hmac.new(key, b"speechrt %s %s %s" % (role, client_nonce, server_nonce), hashlib.sha256).hexdigest().encode()
 
 
-def auth_line(client, pending):
+def auth_line(client, pending, deadline):
     """The value of the peer's next "AUTH <64 hex>" line and what followed it,
     or None as soon as what came cannot be that line."""
     while b"\r\n" not in pending:
         head = pending[:len(AUTH)]
-        if head != AUTH[:len(head)] or len(pending) > len(AUTH) + 65:
+        if head != AUTH[:len(head)] or len(pending) > len(AUTH) + 65 or time.monotonic() > deadline:
             return None
+        client.settimeout(max(deadline - time.monotonic(), 0.01))
         data = client.recv(256)
         if not data:
             return None
@@ -86,15 +88,15 @@ def auth_line(client, pending):
 def authenticated(client, key):
     """Whatever the proved peer sent after its proof, or None for a peer
     that did not prove the key."""
-    client.settimeout(HANDSHAKE_SECONDS)
-    got = auth_line(client, b"")
+    deadline = time.monotonic() + HANDSHAKE_SECONDS
+    got = auth_line(client, b"", deadline)
     if got is None:
         return None
     client_nonce, rest = got
     server_nonce = secrets.token_hex(32).encode()
     client.sendall(b"280-%s\r\n280-%s\r\n280 OK CHALLENGE\r\n"
                    % (server_nonce, proof(key, b"bridge", client_nonce, server_nonce)))
-    got = auth_line(client, rest)
+    got = auth_line(client, rest, deadline)
     if got is None or not hmac.compare_digest(got[0], proof(key, b"client", client_nonce, server_nonce)):
         return None
     client.settimeout(None)
