@@ -136,13 +136,15 @@ start_pulseaudio() {
 
 answers_on() { python3 -c 'import socket, sys; socket.socket(socket.AF_UNIX).connect(sys.argv[1])' "$1" 2>/dev/null; }
 
+# Its socket has a short name: a socket's path may not be longer than 107
+# bytes, and the state folder may be deep in a checkout.
 start_dispatcher() {
     local dir=$1 i conf=$1/speechd
     mkdir -p "$conf/modules" "$dir/log"
-    rm -f "$dir/speechd.sock"
+    rm -f "$dir/ssip"
     cat >"$conf/speechd.conf" <<EOF
 CommunicationMethod "unix_socket"
-SocketPath "$dir/speechd.sock"
+SocketPath "$dir/ssip"
 DefaultLanguage "hu"
 DefaultModule espeak-ng
 AudioOutputMethod "pulse"
@@ -161,11 +163,11 @@ EOF
     # scripts/bench_audio.sh).
     echo "EspeakAudioChunkSize 50" >>"$conf/modules/espeak-ng.conf"
     # No idle time-out: the owners' watch ends it.
-    setsid speech-dispatcher -s -t 0 -c unix_socket -S "$dir/speechd.sock" -C "$conf" -P "$dir/speechd-own.pid" \
+    setsid speech-dispatcher -s -t 0 -c unix_socket -S "$dir/ssip" -C "$conf" -P "$dir/speechd-own.pid" \
         -L "$dir/log" </dev/null >>"$dir/log/stdout.log" 2>&1 {lock}>&- &
     record $! "$dir/speech-dispatcher.pid"
     for i in $(seq 100); do
-        answers_on "$dir/speechd.sock" && return 0
+        answers_on "$dir/ssip" && return 0
         recorded "$dir/speech-dispatcher.pid" speech-dispatc >/dev/null || break
         sleep 0.1
     done
@@ -177,7 +179,7 @@ EOF
 # of the state folder, whose programs hold it.
 start_bridge() {
     local dir=$1 port=$2 out
-    out=$(python3 "$here/speechd-bridge.py" "$dir/speechd.sock" --port "$port" --key-file "$dir/key" \
+    out=$(python3 "$here/speechd-bridge.py" "$dir/ssip" --port "$port" --key-file "$dir/key" \
         --pid-file "$dir/bridge.pid" --owner "$(recorded "$dir/speech-dispatcher.pid" speech-dispatc)" {lock}>&-) \
         || { say "the bridge to speech-dispatcher did not start"; return 1; }
     printf '%s\n' "$out" >"$dir/env"
@@ -306,6 +308,6 @@ if ! recorded "$dir/watch.pid" speech-server >/dev/null; then
     setsid "$0" watch "$dir" </dev/null >/dev/null 2>&1 {lock}>&- &
     record $! "$dir/watch.pid"
 fi
-[ "$warm" = 0 ] || warm_up "$dir/speechd.sock" || say "the warm-up message got no answer; going on"
-say "speech-dispatcher on $dir/speechd.sock, for those who hold its secret on 127.0.0.1:$port${pulse:+, over a private PulseAudio}"
+[ "$warm" = 0 ] || warm_up "$dir/ssip" || say "the warm-up message got no answer; going on"
+say "speech-dispatcher on $dir/ssip, for those who hold its secret on 127.0.0.1:$port${pulse:+, over a private PulseAudio}"
 cat "$dir/env"

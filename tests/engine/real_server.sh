@@ -18,7 +18,7 @@ key=$("$root/scripts/speech-server.sh" start "$state" "$port" --null-sink --owne
 # socket, not through the bridge) shows when.
 echo 'DefaultRate 25' >>"$state/speechd/speechd.conf"
 kill -HUP "$(cat "$state/speech-dispatcher.pid")"
-python3 - "$state/speechd.sock" <<'EOF'
+python3 - "$state/ssip" <<'EOF'
 import socket, sys, time
 for _ in range(50):
     with socket.socket(socket.AF_UNIX) as s:

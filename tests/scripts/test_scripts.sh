@@ -169,7 +169,7 @@ if command -v pulseaudio >/dev/null && command -v speech-dispatcher >/dev/null; 
     check "it turns away a web page's POST" turned_away "$port" --http
     if can_be_nobody "another account reaches neither its port nor its socket"; then
         check "another account reaches neither its port nor its socket" \
-            eval 'turned_away as_nobody "$port" && ! ssip_probe as_nobody "$scratch/speech/speechd.sock"'
+            eval 'turned_away as_nobody "$port" && ! ssip_probe as_nobody "$scratch/speech/ssip"'
     fi
     # A second start for another port does not stop the server its owners use.
     sleep 60 &
