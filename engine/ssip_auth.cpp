@@ -33,6 +33,71 @@ int HexDigit(char c) {
     return -1;
 }
 
+// bcrypt is loaded for a handshake only, on the engine's worker thread:
+// imported, it would load with the runtime, before every program's first paint.
+class Bcrypt {
+public:
+    Bcrypt() : module_(LoadLibraryA("bcrypt.dll")) {
+        Find(&genRandom, "BCryptGenRandom");
+        Find(&openAlgorithm, "BCryptOpenAlgorithmProvider");
+        Find(&closeAlgorithm, "BCryptCloseAlgorithmProvider");
+        Find(&createHash, "BCryptCreateHash");
+        Find(&hashData, "BCryptHashData");
+        Find(&finishHash, "BCryptFinishHash");
+        Find(&destroyHash, "BCryptDestroyHash");
+    }
+    ~Bcrypt() {
+        if (module_)
+            FreeLibrary(module_);
+    }
+    Bcrypt(const Bcrypt &) = delete;
+    Bcrypt &operator=(const Bcrypt &) = delete;
+
+    bool Ready() const {
+        return genRandom && openAlgorithm && closeAlgorithm && createHash && hashData && finishHash && destroyHash;
+    }
+
+    decltype(&BCryptGenRandom) genRandom = NULL;
+    decltype(&BCryptOpenAlgorithmProvider) openAlgorithm = NULL;
+    decltype(&BCryptCloseAlgorithmProvider) closeAlgorithm = NULL;
+    decltype(&BCryptCreateHash) createHash = NULL;
+    decltype(&BCryptHashData) hashData = NULL;
+    decltype(&BCryptFinishHash) finishHash = NULL;
+    decltype(&BCryptDestroyHash) destroyHash = NULL;
+
+private:
+    template <typename Fn> void Find(Fn *fn, const char *name) {
+        if (module_)
+            *fn = reinterpret_cast<Fn>(reinterpret_cast<void *>(GetProcAddress(module_, name)));
+    }
+
+    HMODULE module_;
+};
+
+std::string Hmac(const Bcrypt &bcrypt, const std::string &key, std::string message) {
+    if (!bcrypt.Ready())
+        return std::string();
+    BCRYPT_ALG_HANDLE algorithm = NULL;
+    if (!BCRYPT_SUCCESS(bcrypt.openAlgorithm(&algorithm, BCRYPT_SHA256_ALGORITHM, NULL, BCRYPT_ALG_HANDLE_HMAC_FLAG)))
+        return std::string();
+    unsigned char mac[32];
+    BCRYPT_HASH_HANDLE hash = NULL;
+    bool done = BCRYPT_SUCCESS(bcrypt.createHash(algorithm, &hash, NULL, 0,
+                                                 reinterpret_cast<PUCHAR>(const_cast<char *>(key.data())),
+                                                 static_cast<ULONG>(key.size()), 0));
+    done = done && BCRYPT_SUCCESS(bcrypt.hashData(hash, reinterpret_cast<PUCHAR>(&message[0]),
+                                                  static_cast<ULONG>(message.size()), 0));
+    done = done && BCRYPT_SUCCESS(bcrypt.finishHash(hash, mac, sizeof mac, 0));
+    if (hash)
+        bcrypt.destroyHash(hash);
+    bcrypt.closeAlgorithm(algorithm, 0);
+    return done ? ToHex(mac, sizeof mac) : std::string();
+}
+
+std::string Signed(const char *role, const std::string &clientNonce, const std::string &serverNonce) {
+    return std::string("speechrt ") + role + " " + clientNonce + " " + serverNonce;
+}
+
 bool IsNonce(const std::string &text) {
     std::string bytes;
     return text.size() == kSecretBytes * 2 && ParseKey(text, &bytes);
@@ -66,8 +131,10 @@ bool ParseKey(const std::string &hex, std::string *key) {
 }
 
 bool NewNonce(std::string *hex) {
+    Bcrypt bcrypt;
     unsigned char bytes[kSecretBytes];
-    if (!BCRYPT_SUCCESS(BCryptGenRandom(NULL, bytes, sizeof bytes, BCRYPT_USE_SYSTEM_PREFERRED_RNG)))
+    if (!bcrypt.Ready() ||
+        !BCRYPT_SUCCESS(bcrypt.genRandom(NULL, bytes, sizeof bytes, BCRYPT_USE_SYSTEM_PREFERRED_RNG)))
         return false;
     *hex = ToHex(bytes, sizeof bytes);
     return true;
@@ -75,23 +142,7 @@ bool NewNonce(std::string *hex) {
 
 std::string Proof(const std::string &key, const char *role, const std::string &clientNonce,
                   const std::string &serverNonce) {
-    std::string message = std::string("speechrt ") + role + " " + clientNonce + " " + serverNonce;
-    BCRYPT_ALG_HANDLE algorithm = NULL;
-    if (!BCRYPT_SUCCESS(
-            BCryptOpenAlgorithmProvider(&algorithm, BCRYPT_SHA256_ALGORITHM, NULL, BCRYPT_ALG_HANDLE_HMAC_FLAG)))
-        return std::string();
-    unsigned char mac[32];
-    BCRYPT_HASH_HANDLE hash = NULL;
-    bool done = BCRYPT_SUCCESS(BCryptCreateHash(algorithm, &hash, NULL, 0,
-                                                reinterpret_cast<PUCHAR>(const_cast<char *>(key.data())),
-                                                static_cast<ULONG>(key.size()), 0));
-    done = done && BCRYPT_SUCCESS(BCryptHashData(hash, reinterpret_cast<PUCHAR>(&message[0]),
-                                                 static_cast<ULONG>(message.size()), 0));
-    done = done && BCRYPT_SUCCESS(BCryptFinishHash(hash, mac, sizeof mac, 0));
-    if (hash)
-        BCryptDestroyHash(hash);
-    BCryptCloseAlgorithmProvider(algorithm, 0);
-    return done ? ToHex(mac, sizeof mac) : std::string();
+    return Hmac(Bcrypt(), key, Signed(role, clientNonce, serverNonce));
 }
 
 bool AnswerChallenge(const std::string &key, const std::string &clientNonce, const Block &challenge,
@@ -99,10 +150,11 @@ bool AnswerChallenge(const std::string &key, const std::string &clientNonce, con
     if (challenge.code != kChallengeCode || challenge.lines.size() != 3 || !IsNonce(challenge.lines[0]))
         return false;
     const std::string &serverNonce = challenge.lines[0];
-    std::string expected = Proof(key, "bridge", clientNonce, serverNonce);
+    Bcrypt bcrypt;
+    std::string expected = Hmac(bcrypt, key, Signed("bridge", clientNonce, serverNonce));
     if (expected.empty() || !SameText(expected, challenge.lines[1]))
         return false;
-    std::string ours = Proof(key, "client", clientNonce, serverNonce);
+    std::string ours = Hmac(bcrypt, key, Signed("client", clientNonce, serverNonce));
     if (ours.empty())
         return false;
     *answer = "AUTH " + ours;
