@@ -11,10 +11,11 @@
 #include <string.h>
 
 #include "journal.h"
+#include "ssip_auth.h"
 
 namespace {
 
-enum ServerState { kUnknown, kConnected, kUnreachable, kRefused, kLost, kBroken };
+enum ServerState { kUnknown, kConnected, kUnreachable, kRefused, kLost, kBroken, kUntrusted };
 
 // One per process: a program that reloads its voice ten times while the
 // server is down says so once, and again only when things change.
@@ -32,6 +33,8 @@ const char *StateName(ServerState state) {
         return "lost";
     case kBroken:
         return "broken";
+    case kUntrusted:
+        return "untrusted";
     default:
         return "unknown";
     }
@@ -218,8 +221,9 @@ int Resolve(const std::string &host, HANDLE abandon, DWORD timeoutMs, in_addr *o
 
 class SsipBackend final : public SpeechBackend {
 public:
-    SsipBackend(const ssip::Address &address, unsigned long msPerByte, const SsipTimeouts &timeouts)
-        : address_(address), timeouts_(timeouts), silent_(CreateTimingBackend(msPerByte)), wsa_(false),
+    SsipBackend(const ssip::Address &address, unsigned long msPerByte, const SsipTimeouts &timeouts,
+                const std::string &key)
+        : address_(address), key_(key), timeouts_(timeouts), silent_(CreateTimingBackend(msPerByte)), wsa_(false),
           sock_(INVALID_SOCKET), net_(WSA_INVALID_EVENT), skipReplies_(0), base_(), sounding_(false), lineOpen_(false),
           clientId_(0), lastLoss_(kNone) {
         WSADATA data;
@@ -260,6 +264,10 @@ private:
     SpeechEnd SpeakOnce(const std::string &text, const TTSMODEINFOA &voice, HANDLE cutOff);
     bool Connected() const { return sock_ != INVALID_SOCKET; }
     bool Connect(const ssip::Voice &voice, HANDLE abandon);
+    // The handshake with the bridge, before anything else is said. False
+    // when the connection went or the peer did not prove it knows key_:
+    // closed then, and said why.
+    bool Authenticate(HANDLE abandon);
     // Cancels, first thing on a new connection, what closed ones left sounding.
     void CancelOrphans();
     // The user's own rate and pitch, as far as the server tells them.
@@ -290,6 +298,7 @@ private:
     bool KeepEvent(const ssip::Block &block);
 
     ssip::Address address_;
+    std::string key_; // the secret the bridge and we share; empty: plain SSIP, no bridge
     SsipTimeouts timeouts_;
     std::unique_ptr<SpeechBackend> silent_; // stands in while no server answers
     bool wsa_;
@@ -374,6 +383,10 @@ bool SsipBackend::Connect(const ssip::Voice &voice, HANDLE abandon) {
     lineOpen_ = false;
     clientId_ = 0;
     lastLoss_ = kNone;
+    // Nothing, not even a CANCEL for an earlier connection, before the
+    // peer has proved that it is the bridge of this run.
+    if (!key_.empty() && !Authenticate(abandon))
+        return false;
     CancelOrphans();
     if (!SetUp(ssip::OpeningCommands(ThisClientName()), abandon) || !ReadBase(abandon))
         return false; // Disconnect has said why
@@ -403,6 +416,33 @@ bool SsipBackend::ReadBase(HANDLE abandon) {
     base_ = ssip::Base();
     base_.rateKnown = ssip::LevelIn(rate, &base_.rate);
     base_.pitchKnown = ssip::LevelIn(pitch, &base_.pitch);
+    return true;
+}
+
+bool SsipBackend::Authenticate(HANDLE abandon) {
+    std::string nonce, answer;
+    ssip::Block challenge, accepted;
+    if (!ssip::NewNonce(&nonce)) {
+        Disconnect(kNone, 0);
+        NoteServerState(address_, kUnreachable, ERROR_INTERNAL_ERROR);
+        return false;
+    }
+    if (!Command("AUTH " + nonce, &challenge, abandon))
+        return false;
+    if (!ssip::AnswerChallenge(key_, nonce, challenge, &answer)) {
+        // Whoever holds the port now is not the bridge of this run: it
+        // hears nothing of ours, this text or any later one.
+        Disconnect(kNone, 0);
+        NoteServerState(address_, kUntrusted);
+        return false;
+    }
+    if (!Command(answer, &accepted, abandon))
+        return false;
+    if (accepted.code != ssip::kAuthenticatedCode) {
+        Disconnect(kNone, 0);
+        NoteServerState(address_, kUntrusted);
+        return false;
+    }
     return true;
 }
 
@@ -725,8 +765,8 @@ SpeechEnd SsipBackend::SpeakOnce(const std::string &text, const TTSMODEINFOA &vo
 } // namespace
 
 std::unique_ptr<SpeechBackend> CreateSsipBackend(const ssip::Address &address, unsigned long msPerByte,
-                                                 const SsipTimeouts &timeouts) {
-    std::unique_ptr<SsipBackend> backend(new (std::nothrow) SsipBackend(address, msPerByte, timeouts));
+                                                 const SsipTimeouts &timeouts, const std::string &key) {
+    std::unique_ptr<SsipBackend> backend(new (std::nothrow) SsipBackend(address, msPerByte, timeouts, key));
     if (!backend || !backend->Ready())
         return CreateTimingBackend(msPerByte);
     return std::unique_ptr<SpeechBackend>(backend.release());
@@ -742,5 +782,14 @@ std::unique_ptr<SpeechBackend> CreateBackend(unsigned long msPerByte) {
         JournalLine("Speech.Server").Text("address", value).Word("state", "invalid").Write(E_INVALIDARG);
         return CreateTimingBackend(msPerByte);
     }
-    return CreateSsipBackend(address, msPerByte);
+    // A key set but unusable must not turn into speaking without the
+    // handshake: silence, and a word in the journal.
+    char keyHex[80];
+    DWORD keyLen = GetEnvironmentVariableA("SPEECHRT_SSIP_KEY", keyHex, sizeof keyHex);
+    std::string key;
+    if (keyLen >= sizeof keyHex || (keyLen > 0 && !ssip::ParseKey(std::string(keyHex, keyLen), &key))) {
+        JournalLine("Speech.Server").Text("address", value).Word("state", "invalid").Write(E_INVALIDARG);
+        return CreateTimingBackend(msPerByte);
+    }
+    return CreateSsipBackend(address, msPerByte, kSsipTimeouts, key);
 }

@@ -17,9 +17,12 @@ const SsipTimeouts kSsipTimeouts = {1000, 2000, 30000, 250};
 
 // Speaks through the server at `address`. While no server answers there it
 // is silent and takes as long as the timing backend would, so that the
-// programs notice nothing; it tries again with every text.
+// programs notice nothing; it tries again with every text. With a `key` (32
+// bytes) the server is a bridge that must prove it knows the key, and be
+// proved to, before anything else is said (ssip_auth.h).
 std::unique_ptr<SpeechBackend> CreateSsipBackend(const ssip::Address &address, unsigned long msPerByte,
-                                                 const SsipTimeouts &timeouts = kSsipTimeouts);
+                                                 const SsipTimeouts &timeouts = kSsipTimeouts,
+                                                 const std::string &key = std::string());
 
 // Notes a connection to `address` that was closed while a text of its may
 // still sound (`clientId`: the server's number for it). The process's next

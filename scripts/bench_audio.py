@@ -50,11 +50,11 @@ class Bench:
 
     def start_server(self, cold=False):
         env = self.server("start", self.state, str(self.port), "--null-sink", *(["--cold"] if cold else []))
-        self.ssip = env["SPEECHRT_SSIP"]
+        self.ssip = h.speech_env(env)
         self.pulse_env = dict(os.environ, PULSE_SERVER=env["PULSE_SERVER"])
 
     def vorira(self):
-        prog = h.Program("vorira", extra_env={"SPEECHRT_SSIP": self.ssip})
+        prog = h.Program("vorira", extra_env=self.ssip)
         prog.main_window(TITLE_RE)
         h.wait_for(lambda: prog.journal.calls("Speech.Server"), 20, what="connection")
         prog.edit = h.wdrive("child", prog.hwnd, 1)[0]
@@ -98,9 +98,12 @@ class Bench:
         self.results["AudioReset -> CANCEL sent (the runtime's part)"] = runtime
 
     def server_runs(self):
-        """The same reading and stop, sent by a plain SSIP client over TCP."""
+        """The same reading and stop, sent by a plain SSIP client on the
+        server's own socket (the bridge lets in only the runtime)."""
         silence = []
-        with socket.create_connection(("127.0.0.1", self.port), timeout=20) as conn:
+        with socket.socket(socket.AF_UNIX) as conn:
+            conn.settimeout(20)
+            conn.connect(os.path.join(self.state, "ssip"))
             lines = conn.makefile("rwb")
 
             def command(text):

@@ -4,7 +4,8 @@
     scripts/bench_vorira.py [RUNS]
 
 Needs a built tree (scripts/setup.sh) and an X display; without one it starts
-Xvfb itself. Reports:
+a private Xvfb of its own (scripts/display.sh), never joining one it did not
+start. Reports:
   - process start -> reader window visible, against a bare Win32 window program
     under the same warm Wine (median, worst, and the ratio of the medians);
   - key press (xdotool F3) -> TextData in the speech runtime's journal, from
@@ -44,13 +45,11 @@ def summary(xs):
 
 
 def main():
-    runs = int(sys.argv[1]) if len(sys.argv) > 1 else 10
-    xvfb = None
     if not os.environ.get("DISPLAY"):
-        xvfb = subprocess.Popen(["Xvfb", ":97", "-screen", "0", "1024x768x24", "-nolisten", "tcp"],
-                                stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        os.environ["DISPLAY"] = ":97"
-        time.sleep(1)
+        display = os.path.join(os.path.dirname(os.path.abspath(__file__)), "display.sh")
+        os.execvp("bash", ["bash", "-c", '. "$1" && start_virtual_display || exit 1; "${@:2}"; rc=$?; '
+                           'stop_virtual_display; exit $rc', "bash", display, sys.executable] + sys.argv)
+    runs = int(sys.argv[1]) if len(sys.argv) > 1 else 10
     env = h.wine_env()
     subprocess.run(["wineserver", "-p"], env=env)
     subprocess.run(["wine", "cmd", "/c", "exit"], env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
@@ -92,8 +91,6 @@ def main():
     print("F3 -> TextData:          " + summary(lat))
     h.wdrive("close", hwnd)
     prog.wait(30)
-    if xvfb:
-        xvfb.terminate()
 
 
 if __name__ == "__main__":

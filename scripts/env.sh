@@ -63,7 +63,9 @@ export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
 # server through a folder under TMPDIR, which the tests set to a folder of
 # their own: every Wine command uses the system's, so that all of them meet
 # the same server. On a 64-bit-only kernel the wrapper also picks the 64-bit
-# loader, which Debian's `wine` never chooses by itself.
+# loader, which Debian's `wine` never chooses by itself. Like WINEPREFIX, what
+# a person exported for their own Wine (another server, loader, architecture
+# or DLL folder) never reaches the project's.
 verbanor_wrappers=$VERBANOR_BUILD/wine-bin
 if [ "$VERBANOR_ARCH" = x86_64 ]; then
     verbanor_wine='export WINELOADER=/usr/lib/wine/wine64
@@ -73,7 +75,7 @@ else
 fi
 verbanor_wrapper() { # verbanor_wrapper NAME BODY
     local text
-    text=$(printf '#!/bin/sh\nunset TMPDIR\nexport LC_ALL=hu_HU.UTF-8\n%s' "$2")
+    text=$(printf '#!/bin/sh\nunset TMPDIR WINESERVER WINELOADER WINEARCH WINEDLLPATH\nexport LC_ALL=hu_HU.UTF-8\n%s' "$2")
     [ "$(cat "$verbanor_wrappers/$1" 2>/dev/null)" != "$text" ] || return 0
     { mkdir -p "$verbanor_wrappers" && printf '%s\n' "$text" >"$verbanor_wrappers/$1.new" \
         && chmod +x "$verbanor_wrappers/$1.new" && mv "$verbanor_wrappers/$1.new" "$verbanor_wrappers/$1"; } 2>/dev/null || true

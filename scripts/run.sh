@@ -28,7 +28,7 @@ trap 'exit 129' HUP
 # A wineserver keeps the display of the process that started it: the display
 # comes before the set-up's own Wine commands wherever Xvfb is already there.
 display_first=0
-if command -v Xvfb >/dev/null 2>&1 && command -v xdpyinfo >/dev/null 2>&1; then
+if command -v Xvfb >/dev/null 2>&1 && command -v xdpyinfo >/dev/null 2>&1 && command -v xauth >/dev/null 2>&1; then
     ensure_display
     display_first=1
 fi
@@ -44,23 +44,22 @@ fi
 # that the person's voice settings hold and a screen reader's speech queues
 # with ours instead of being talked over. A socket nobody answers on is left
 # alone: the system's server is never started. Otherwise the runtime talks
-# to our own speech-dispatcher on 127.0.0.1 (with a PulseAudio under it
-# where no audio server answers), shared with the other programs run from
-# this build and stopped after the last one. VERBANOR_SPEECH_PORT asks for
-# our own on that port.
+# to our own speech-dispatcher (with a PulseAudio under it where no audio
+# server answers), shared with the other programs run from this build and
+# stopped after the last one. VERBANOR_SPEECH_PORT asks for our own with its
+# bridge on that port, beside any other. Either way the runtime gets the
+# bridge's port and the secret it must prove it knows (SPEECHRT_SSIP_KEY).
 desktop_speech=${XDG_RUNTIME_DIR:+$XDG_RUNTIME_DIR/speech-dispatcher/speechd.sock}
+speech_env=
 if [ -z "${VERBANOR_SPEECH_PORT:-}" ] && [ -n "$desktop_speech" ] && [ -S "$desktop_speech" ] \
         && speech_env=$(python3 "$here/speechd-bridge.py" "$desktop_speech" --owner $$); then
-    export "${speech_env?}"
     echo "Speaking through the desktop's speech-dispatcher ($desktop_speech)." >&2
 else
-    speech_state=$VERBANOR_BUILD/speech-server
-    if speech_env=$("$here/speech-server.sh" start "$speech_state" ${VERBANOR_SPEECH_PORT:+"$VERBANOR_SPEECH_PORT"} --owner $$); then
-        while IFS= read -r assignment; do export "${assignment?}"; done <<<"$speech_env"
-    else
-        echo "No speech server could be started: the programs run, but silently." >&2
-    fi
+    speech_state=$VERBANOR_BUILD/speech-server${VERBANOR_SPEECH_PORT:+-$VERBANOR_SPEECH_PORT}
+    speech_env=$("$here/speech-server.sh" start "$speech_state" ${VERBANOR_SPEECH_PORT:+"$VERBANOR_SPEECH_PORT"} --owner $$) \
+        || echo "No speech server could be started: the programs run, but silently." >&2
 fi
+while IFS= read -r assignment; do [ -z "$assignment" ] || export "${assignment?}"; done <<<"$speech_env"
 if [ ! -f "$VERBANOR_BUILD/$exe" ]; then
     echo "$prog is not built yet in $VERBANOR_BUILD" >&2
     exit 1

@@ -1,26 +1,37 @@
 #!/usr/bin/env bash
 # Gives the stand-in speech runtime a speech server to talk to: a private
-# speech-dispatcher on 127.0.0.1 driving eSpeak NG in Hungarian, speaking
-# through the running audio server (PulseAudio, or PipeWire's PulseAudio
-# service), and under it a private PulseAudio where none answers. Whatever it
-# starts it records by PID in the state folder, and ends exactly that.
+# speech-dispatcher driving eSpeak NG in Hungarian, speaking through the
+# running audio server (PulseAudio, or PipeWire's PulseAudio service), and
+# under it a private PulseAudio where none answers. Whatever it starts it
+# records by PID and start time in the state folder, and ends exactly that.
+#
+# The servers listen on Unix sockets in the state folder, which only this
+# account may enter; the runtime (whose Wine has no Unix sockets) reaches
+# speech-dispatcher through speechd-bridge.py on 127.0.0.1, which lets
+# through only a client that proves it knows the secret of this server
+# (SPEECHRT_SSIP_KEY): no other local account, and no web page, can make the
+# person's audio speak or fall silent.
 #
 #   scripts/speech-server.sh start STATE_DIR [PORT] [--null-sink] [--cold] [--owner PID]
 #   scripts/speech-server.sh stop STATE_DIR [--owner PID]
 #
-# `start` prints the variables to export (SPEECHRT_SSIP, and PULSE_SERVER when
-# it started PulseAudio) and keeps them in STATE_DIR/env. The servers are
+# `start` prints the variables to export (SPEECHRT_SSIP, SPEECHRT_SSIP_KEY, and
+# PULSE_SERVER when it started PulseAudio) and keeps them in STATE_DIR/env;
+# the secret lasts while an owner does, so a server started again for them
+# takes them back. The servers are
 # shared by the owners of one state folder (the PID given, else the caller)
 # and live as long as one of them does: `stop`, or an owner's end however it
 # comes (Ctrl+C, a time-out, kill), lets them go, and the last one out stops
 # them. Only servers this script started are ever used, on a port of their
 # own (PORT, else a free one), so that a person's text never goes to a
-# server in someone else's session. --null-sink starts a private PulseAudio
+# server in someone else's session; one that other owners still use is not
+# stopped to start another. --null-sink starts a private PulseAudio
 # whose only output is the sink "verbanor" (its monitor "verbanor.monitor"
 # records what is played), for tests and measurements; its state stays in
 # STATE_DIR. --cold leaves out the silent warm-up message (to measure a cold
 # start).
 set -euo pipefail
+here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 
 say() { printf 'speech-server: %s\n' "$*" >&2; }
 
@@ -30,33 +41,42 @@ free_port() {
     python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])'
 }
 
-# PID files are only trusted while the process still runs that program: a
-# number the system has given to someone else since is left alone.
-alive_as() {
-    local pid=$1 name=$2
-    [ -n "$pid" ] && [ -r "/proc/$pid/comm" ] && [[ "$(cat "/proc/$pid/comm" 2>/dev/null)" == "$name"* ]]
-}
-
 # A process's start time tells it from a later one given the same PID.
 started_at() { sed 's/^.*) //' "/proc/$1/stat" 2>/dev/null | cut -d' ' -f20; }
 
+# NAME.pid holds the PID of what we started, NAME.started its start time.
+record() { # record PID FILE
+    echo "$1" >"$2"
+    started_at "$1" >"${2%.pid}.started"
+}
+
+# Prints the PID that FILE names while that very process still runs that
+# program. A number the system has given to someone else since (after a
+# reboot, say: the speech-dispatcher behind a screen reader, or the
+# session's PulseAudio) is left alone.
+recorded() { # recorded FILE NAME
+    local pid start
+    pid=$(cat "$1" 2>/dev/null) && start=$(cat "${1%.pid}.started" 2>/dev/null) || return 1
+    [ -n "$pid" ] && [ -n "$start" ] && [ "$(started_at "$pid")" = "$start" ] \
+        && [[ "$(cat "/proc/$pid/comm" 2>/dev/null)" == "$2"* ]] && echo "$pid"
+}
+
 stop_pid() {
     local file=$1 name=$2 pid i
-    [ -f "$file" ] || return 0
-    pid=$(cat "$file")
-    if alive_as "$pid" "$name"; then
+    if pid=$(recorded "$file" "$name"); then
         kill -TERM "$pid" 2>/dev/null || true
-        for i in $(seq 50); do alive_as "$pid" "$name" || break; sleep 0.1; done
-        if alive_as "$pid" "$name"; then
+        for i in $(seq 50); do recorded "$file" "$name" >/dev/null || break; sleep 0.1; done
+        if recorded "$file" "$name" >/dev/null; then
             say "$name ($pid) did not stop; killing it"
             kill -KILL "$pid" 2>/dev/null || true
         fi
     fi
-    rm -f "$file"
+    rm -f "$file" "${file%.pid}.started"
 }
 
 stop_all() {
     local dir=$1
+    stop_pid "$dir/bridge.pid" python3
     # speech-dispatcher first: if PulseAudio goes before it, it wedges.
     stop_pid "$dir/speech-dispatcher.pid" speech-dispatc
     stop_pid "$dir/pulseaudio.pid" pulseaudio
@@ -76,9 +96,9 @@ owners_left() {
 
 running() {
     local dir=$1
-    [ -f "$dir/env" ] && [ -f "$dir/port" ] && alive_as "$(cat "$dir/speech-dispatcher.pid" 2>/dev/null)" speech-dispatc \
-        && listening "$(cat "$dir/port")" \
-        && { [ ! -f "$dir/pulseaudio.pid" ] || alive_as "$(cat "$dir/pulseaudio.pid")" pulseaudio; }
+    [ -f "$dir/env" ] && [ -f "$dir/port" ] && recorded "$dir/speech-dispatcher.pid" speech-dispatc >/dev/null \
+        && recorded "$dir/bridge.pid" python3 >/dev/null && listening "$(cat "$dir/port")" \
+        && { [ ! -f "$dir/pulseaudio.pid" ] || recorded "$dir/pulseaudio.pid" pulseaudio >/dev/null; }
 }
 
 audio_server_answers() {
@@ -104,23 +124,27 @@ start_pulseaudio() {
     # the private home keeps its state out of the person's.
     HOME="$dir/home" PULSE_RUNTIME_PATH="$dir/pulse" XDG_RUNTIME_DIR="$dir/pulse" \
         setsid pulseaudio "${args[@]}" </dev/null >>"$dir/pulseaudio.log" 2>&1 {lock}>&- &
-    echo $! >"$dir/pulseaudio.pid"
+    record $! "$dir/pulseaudio.pid"
     for i in $(seq 100); do
         HOME="$dir/home" PULSE_SERVER="unix:$dir/pulse/native" pactl info >/dev/null 2>&1 && return 0
-        alive_as "$(cat "$dir/pulseaudio.pid")" pulseaudio || break
+        recorded "$dir/pulseaudio.pid" pulseaudio >/dev/null || break
         sleep 0.1
     done
     say "PulseAudio did not start (see $dir/pulseaudio.log)"
     return 1
 }
 
+answers_on() { python3 -c 'import socket, sys; socket.socket(socket.AF_UNIX).connect(sys.argv[1])' "$1" 2>/dev/null; }
+
+# Its socket has a short name: a socket's path may not be longer than 107
+# bytes, and the state folder may be deep in a checkout.
 start_dispatcher() {
-    local dir=$1 port=$2 i conf=$1/speechd
+    local dir=$1 i conf=$1/speechd
     mkdir -p "$conf/modules" "$dir/log"
+    rm -f "$dir/ssip"
     cat >"$conf/speechd.conf" <<EOF
-CommunicationMethod "inet_socket"
-Port $port
-LocalhostAccessOnly 1
+CommunicationMethod "unix_socket"
+SocketPath "$dir/ssip"
 DefaultLanguage "hu"
 DefaultModule espeak-ng
 AudioOutputMethod "pulse"
@@ -139,16 +163,26 @@ EOF
     # scripts/bench_audio.sh).
     echo "EspeakAudioChunkSize 50" >>"$conf/modules/espeak-ng.conf"
     # No idle time-out: the owners' watch ends it.
-    setsid speech-dispatcher -s -t 0 -c inet_socket -p "$port" -C "$conf" -P "$dir/speechd-own.pid" \
+    setsid speech-dispatcher -s -t 0 -c unix_socket -S "$dir/ssip" -C "$conf" -P "$dir/speechd-own.pid" \
         -L "$dir/log" </dev/null >>"$dir/log/stdout.log" 2>&1 {lock}>&- &
-    echo $! >"$dir/speech-dispatcher.pid"
+    record $! "$dir/speech-dispatcher.pid"
     for i in $(seq 100); do
-        listening "$port" && return 0
-        alive_as "$(cat "$dir/speech-dispatcher.pid")" speech-dispatc || break
+        answers_on "$dir/ssip" && return 0
+        recorded "$dir/speech-dispatcher.pid" speech-dispatc >/dev/null || break
         sleep 0.1
     done
     say "speech-dispatcher did not start (see $dir/log)"
     return 1
+}
+
+# The bridge in front of it ends with it. The secret is kept for the owners
+# of the state folder, whose programs hold it.
+start_bridge() {
+    local dir=$1 port=$2 out
+    out=$(python3 "$here/speechd-bridge.py" "$dir/ssip" --port "$port" --key-file "$dir/key" \
+        --pid-file "$dir/bridge.pid" --owner "$(recorded "$dir/speech-dispatcher.pid" speech-dispatc)" {lock}>&-) \
+        || { say "the bridge to speech-dispatcher did not start"; return 1; }
+    printf '%s\n' "$out" >"$dir/env"
 }
 
 # The first message after a start takes the server a second or more (the
@@ -156,7 +190,9 @@ EOF
 warm_up() {
     timeout 60 python3 - "$1" <<'EOF'
 import socket, sys
-s = socket.create_connection(("127.0.0.1", int(sys.argv[1])), timeout=30)
+s = socket.socket(socket.AF_UNIX)
+s.settimeout(30)
+s.connect(sys.argv[1])
 f = s.makefile("rb")
 def reply():
     while True:
@@ -186,7 +222,8 @@ watch() {
         flock "$lock"
         if ! owners_left "$dir" || ! running "$dir"; then
             stop_all "$dir"
-            rm -f "$dir/watch.pid"
+            owners_left "$dir" || rm -f "$dir/key"
+            rm -f "$dir/watch.pid" "$dir/watch.started"
             exit 0
         fi
         exec {lock}>&-
@@ -211,6 +248,8 @@ while [ $# -gt 0 ]; do
 done
 mkdir -p "$dir/owners"
 dir=$(cd "$dir" && pwd)
+# The sockets and the secret are in here: this account's alone.
+[ -O "$dir" ] && chmod 700 "$dir" || { say "$dir is not this account's own folder"; exit 1; }
 [ "$cmd" != watch ] || watch "$dir"
 # One start or stop at a time per state folder, and never while the watch
 # decides: the lock is closed in every server started, so none keeps it.
@@ -218,18 +257,28 @@ exec {lock}>"$dir/lock"
 flock "$lock"
 if [ "$cmd" = stop ]; then
     rm -f "$dir/owners/$owner"
-    owners_left "$dir" || stop_all "$dir"
+    owners_left "$dir" || { stop_all "$dir"; rm -f "$dir/key"; }
     exit 0
 fi
 
 start_time=$(started_at "$owner")
 [ -n "$start_time" ] || { say "owner $owner is not running"; exit 1; }
-echo "$start_time" >"$dir/owners/$owner"
-if running "$dir" && [ "$(cat "$dir/mode")" = "$null" ] && { [ -z "$port" ] || [ "$port" = "$(cat "$dir/port")" ]; }; then
-    say "using the speech server already started here, on 127.0.0.1:$(cat "$dir/port")"
-    cat "$dir/env"
-    exit 0
+if running "$dir"; then
+    if [ "$(cat "$dir/mode")" = "$null" ] && { [ -z "$port" ] || [ "$port" = "$(cat "$dir/port")" ]; }; then
+        echo "$start_time" >"$dir/owners/$owner"
+        say "using the speech server already started here, on 127.0.0.1:$(cat "$dir/port")"
+        cat "$dir/env"
+        exit 0
+    fi
+    rm -f "$dir/owners/$owner"
+    if owners_left "$dir"; then
+        say "the speech server here, on 127.0.0.1:$(cat "$dir/port"), still serves other programs; use another state folder"
+        exit 1
+    fi
 fi
+# A secret no owner holds any more is not handed on.
+owners_left "$dir" || rm -f "$dir/key"
+echo "$start_time" >"$dir/owners/$owner"
 # What a run that was killed left behind belongs to us: end it first.
 stop_all "$dir"
 for tool in speech-dispatcher python3; do
@@ -250,17 +299,15 @@ if [ "$null" = 1 ] || ! audio_server_answers; then
     pulse="unix:$dir/pulse/native"
     export PULSE_SERVER=$pulse HOME="$dir/home"
 fi
-start_dispatcher "$dir" "$port" || { stop_all "$dir"; exit 1; }
+start_dispatcher "$dir" || { stop_all "$dir"; exit 1; }
+start_bridge "$dir" "$port" || { stop_all "$dir"; exit 1; }
 echo "$port" >"$dir/port"
 echo "$null" >"$dir/mode"
-{
-    echo "SPEECHRT_SSIP=127.0.0.1:$port"
-    [ -z "$pulse" ] || echo "PULSE_SERVER=$pulse"
-} >"$dir/env"
-if ! alive_as "$(cat "$dir/watch.pid" 2>/dev/null)" speech-server; then
+[ -z "$pulse" ] || echo "PULSE_SERVER=$pulse" >>"$dir/env"
+if ! recorded "$dir/watch.pid" speech-server >/dev/null; then
     setsid "$0" watch "$dir" </dev/null >/dev/null 2>&1 {lock}>&- &
-    echo $! >"$dir/watch.pid"
+    record $! "$dir/watch.pid"
 fi
-[ "$warm" = 0 ] || warm_up "$port" || say "the warm-up message got no answer; going on"
-say "speech-dispatcher on 127.0.0.1:$port${pulse:+, over a private PulseAudio}"
+[ "$warm" = 0 ] || warm_up "$dir/ssip" || say "the warm-up message got no answer; going on"
+say "speech-dispatcher on $dir/ssip, for those who hold its secret on 127.0.0.1:$port${pulse:+, over a private PulseAudio}"
 cat "$dir/env"

@@ -1,24 +1,42 @@
 #!/usr/bin/env python3
-"""Lets the stand-in speech runtime speak through the desktop's own
-speech-dispatcher, which listens on a Unix socket only: Wine's winsock here
-has no AF_UNIX, so this forwards a TCP port of 127.0.0.1 to that socket.
+"""Lets the stand-in speech runtime speak through a speech-dispatcher that
+listens on a Unix socket only (the desktop's own, or the private one that
+speech-server.sh starts): Wine's winsock here has no AF_UNIX, so this
+forwards a TCP port of 127.0.0.1 to that socket.
 
-    speechd-bridge.py SOCKET --owner PID
+    speechd-bridge.py SOCKET --owner PID [--port PORT] [--key-file FILE] [--pid-file FILE]
 
 It first checks that a speech-dispatcher answers on SOCKET (it never starts
 one); if none does it prints nothing and exits with 1. Otherwise it prints
-SPEECHRT_SSIP=127.0.0.1:PORT, goes into the background and forwards until
-the process PID ends, however it ends. Any local user can reach a TCP port,
-so a connection is served only when the process behind it runs as the same
-user as the bridge: a user's text never goes into another user's session.
+SPEECHRT_SSIP=127.0.0.1:PORT and SPEECHRT_SSIP_KEY=<secret>, goes into the
+background and forwards until the process PID ends, however it ends.
+
+Every local account, and every web page in a browser here, can reach a port
+of 127.0.0.1. So the secret is new for each bridge (or kept in FILE, for the
+clients of a server that is started again), and only those given it (the
+runtime, in its environment, which no other account can read) are let
+through: the peer must prove that it knows the secret before a single byte
+reaches the socket, and the bridge proves it to the peer first, so that a
+port taken over once the bridge is gone gets no text (engine/ssip_auth.h has
+the exchange). Anything else, an HTTP request line included, is dropped at
+its first byte out of line.
 """
-import ipaddress
+import hashlib
+import hmac
 import os
+import re
+import secrets
 import select
 import socket
 import sys
 import threading
 import time
+
+AUTH = b"AUTH "
+HEX64 = re.compile(rb"[0-9a-f]{64}")
+# A peer that is not the runtime gets no more of the bridge than this, in
+# all, however slowly it sends.
+HANDSHAKE_SECONDS = 5
 
 
 def started_at(pid):
@@ -45,41 +63,61 @@ def answers(path):
         return False
 
 
-def proc_address(text):
-    """Decodes an address of /proc/net/tcp{,6}: hex words in host order."""
-    host, port = text.split(":")
-    raw = bytes.fromhex(host)
-    raw = b"".join(raw[i:i + 4][::-1] for i in range(0, len(raw), 4))
-    address = ipaddress.ip_address(raw)
-    if address.version == 6 and address.ipv4_mapped:
-        address = address.ipv4_mapped
-    return address, int(port, 16)
+def proof(key, role, client_nonce, server_nonce):
+    return hmac.new(key, b"speechrt %s %s %s" % (role, client_nonce, server_nonce), hashlib.sha256).hexdigest().encode()
 
 
-def peer_uid(peer, local):
-    """The owner of the socket at the far end of an accepted connection:
-    the one whose own address is PEER and whose remote one is LOCAL."""
-    wanted = ((ipaddress.ip_address(peer[0]), peer[1]), (ipaddress.ip_address(local[0]), local[1]))
-    for table in ("/proc/net/tcp", "/proc/net/tcp6"):
-        try:
-            with open(table) as f:
-                next(f)
-                for line in f:
-                    fields = line.split()
-                    if (proc_address(fields[1]), proc_address(fields[2])) == wanted:
-                        return int(fields[7])
-        except OSError:
-            pass
-    return None
+def auth_line(client, pending, deadline):
+    """The value of the peer's next "AUTH <64 hex>" line and what followed it,
+    or None as soon as what came cannot be that line."""
+    while b"\r\n" not in pending:
+        head = pending[:len(AUTH)]
+        if head != AUTH[:len(head)] or len(pending) > len(AUTH) + 65 or time.monotonic() > deadline:
+            return None
+        client.settimeout(max(deadline - time.monotonic(), 0.01))
+        data = client.recv(256)
+        if not data:
+            return None
+        pending += data
+    line, _, rest = pending.partition(b"\r\n")
+    if not line.startswith(AUTH) or not HEX64.fullmatch(line[len(AUTH):]):
+        return None
+    return line[len(AUTH):], rest
 
 
-def pump(client, path):
+def authenticated(client, key):
+    """Whatever the proved peer sent after its proof, or None for a peer
+    that did not prove the key."""
+    deadline = time.monotonic() + HANDSHAKE_SECONDS
+    got = auth_line(client, b"", deadline)
+    if got is None:
+        return None
+    client_nonce, rest = got
+    server_nonce = secrets.token_hex(32).encode()
+    client.sendall(b"280-%s\r\n280-%s\r\n280 OK CHALLENGE\r\n"
+                   % (server_nonce, proof(key, b"bridge", client_nonce, server_nonce)))
+    got = auth_line(client, rest, deadline)
+    if got is None or not hmac.compare_digest(got[0], proof(key, b"client", client_nonce, server_nonce)):
+        return None
+    client.settimeout(None)
+    return got[1]
+
+
+def pump(client, path, key):
     with client:
+        try:
+            early = authenticated(client, key)
+        except OSError:
+            return
+        if early is None:
+            return
         try:
             server = socket.socket(socket.AF_UNIX)
             server.settimeout(2)
             server.connect(path)
             server.settimeout(None)
+            client.sendall(b"281 OK AUTHENTICATED\r\n")
+            server.sendall(early)
         except OSError:
             return
         with server:
@@ -99,29 +137,58 @@ def pump(client, path):
                         return
 
 
-def serve(listener, path):
+def serve(listener, path, key):
     while True:
-        client, peer = listener.accept()
-        if peer_uid(peer, client.getsockname()) != os.getuid():
-            client.close()
-            continue
-        threading.Thread(target=pump, args=(client, path), daemon=True).start()
+        client, _ = listener.accept()
+        threading.Thread(target=pump, args=(client, path, key), daemon=True).start()
+
+
+def the_key(path):
+    """The secret: the one kept in PATH, else a fresh one (kept there when
+    PATH is given, readable by this account alone)."""
+    if path:
+        try:
+            with open(path) as f:
+                kept = f.read().strip()
+            if HEX64.fullmatch(kept.encode()):
+                return kept
+        except OSError:
+            pass
+    key = secrets.token_hex(32)
+    if path:
+        fd = os.open(path, os.O_WRONLY | os.O_CREAT | os.O_TRUNC, 0o600)
+        with os.fdopen(fd, "w") as f:
+            f.write(key + "\n")
+    return key
 
 
 def main():
     args = sys.argv[1:]
-    if len(args) != 3 or args[1] != "--owner":
-        sys.exit("usage: speechd-bridge.py SOCKET --owner PID")
-    path, owner = args[0], args[2]
+    options = dict(zip(args[1::2], args[2::2]))
+    if len(args) % 2 == 0 or "--owner" not in options or set(options) - {"--owner", "--port", "--key-file", "--pid-file"}:
+        sys.exit("usage: speechd-bridge.py SOCKET --owner PID [--port PORT] [--key-file FILE] [--pid-file FILE]")
+    path, owner = args[0], options["--owner"]
     owner_start = started_at(owner)
     if owner_start is None or not answers(path):
         sys.exit(1)
     listener = socket.socket()
-    listener.bind(("127.0.0.1", 0))
+    # A server started again takes its port back at once.
+    listener.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+    try:
+        listener.bind(("127.0.0.1", int(options.get("--port", 0))))
+    except OSError as e:
+        sys.exit(f"speechd-bridge: {e}")
     listener.listen(16)
     port = listener.getsockname()[1]
-    if os.fork():
-        print(f"SPEECHRT_SSIP=127.0.0.1:{port}", flush=True)
+    key = the_key(options.get("--key-file"))
+    child = os.fork()
+    if child:
+        if "--pid-file" in options:
+            with open(options["--pid-file"], "w") as f:
+                f.write(f"{child}\n")
+            with open(options["--pid-file"].removesuffix(".pid") + ".started", "w") as f:
+                f.write(f"{started_at(child)}\n")
+        print(f"SPEECHRT_SSIP=127.0.0.1:{port}\nSPEECHRT_SSIP_KEY={key}", flush=True)
         os._exit(0)
     # Detached: the caller's output (often a pipe it waits on) is let go.
     os.setsid()
@@ -131,7 +198,7 @@ def main():
     # Nor does it hold on to a lock or pipe the caller's shell had open.
     os.closerange(3, listener.fileno())
     os.closerange(listener.fileno() + 1, 1024)
-    threading.Thread(target=serve, args=(listener, path), daemon=True).start()
+    threading.Thread(target=serve, args=(listener, path, bytes.fromhex(key)), daemon=True).start()
     while started_at(owner) == owner_start:
         time.sleep(0.5)
     os._exit(0)

@@ -3,8 +3,10 @@ build's Wine prefix on the test display, press keys as a person would, read
 window texts and message boxes through wdrive.exe, and read what the stand-in
 speech runtime received from its journal.
 
-Environment: VERBANOR_BUILD (the build folder; CTest sets it) and DISPLAY
-(scripts/test.sh starts a private Xvfb). Screenshots go to
+Environment: VERBANOR_BUILD (the build folder; CTest sets it), DISPLAY and
+XAUTHORITY (scripts/test.sh starts a private Xvfb that only the holder of its
+cookie can open; every X client here, xdotool and Wine included, finds the
+cookie through XAUTHORITY). Screenshots go to
 $VERBANOR_BUILD/artifacts, never into git. Every temporary folder of a test
 script lives in the build folder and is removed when the script ends.
 """
@@ -68,6 +70,13 @@ def wine_env(extra=None):
     if extra:
         env.update(extra)
     return env
+
+
+def speech_env(server_env):
+    """What a program needs of speech-server.sh's output to speak through
+    it: the bridge's address and the secret it must prove (empty: silent)."""
+    return {"SPEECHRT_SSIP": server_env.get("SPEECHRT_SSIP", ""),
+            "SPEECHRT_SSIP_KEY": server_env.get("SPEECHRT_SSIP_KEY", "")}
 
 
 def wait_for(predicate, timeout=10.0, interval=0.05, what="condition"):

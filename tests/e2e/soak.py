@@ -213,7 +213,7 @@ class Soak:
             self.prog = h.Program(self.name, cwd=self.box, config=self.ini,
                                   extra_env={"SPEECHRT_DICTIONARY": h.winpath(self.dictionary),
                                              "SPEECHRT_HANDLE_CENSUS": str(CENSUS_MS),
-                                             "SPEECHRT_SSIP": self.server.env["SPEECHRT_SSIP"] if self.server else "",
+                                             **h.speech_env(self.server.env if self.server else {}),
                                              "WINEDEBUG": "-all,err+seh"})
         finally:
             h.subprocess.Popen = popen

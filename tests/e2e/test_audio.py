@@ -153,7 +153,7 @@ class AudioTest(unittest.TestCase):
                              HOME=os.path.join(cls.state, "home"))
 
     def start(self):
-        self.prog = h.Program("vorira", extra_env={"SPEECHRT_SSIP": self.server_env["SPEECHRT_SSIP"]})
+        self.prog = h.Program("vorira", extra_env=h.speech_env(self.server_env))
         self.addCleanup(self.prog.kill)
         self.prog.main_window(TITLE_RE)
         h.wait_for(lambda: self.prog.journal.calls("Speech.Server"), 20, what="the connection to the server")

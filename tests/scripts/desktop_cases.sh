@@ -1,20 +1,9 @@
 # Desktop integration, sourced by test_scripts.sh (its scratch build, person,
-# check, stop_prefix): the launchers install, validate, start Vorira on a
-# file and go again without a trace; Vorira then speaks through a running
-# desktop speech-dispatcher (a recording stand-in on a Unix socket), and
-# with only a dead socket there through a private server.
-
-# True when an SSIP command sent to the bridge on PORT (by COMMAND..., e.g.
-# as another user) gets the server's answer.
-bridge_answers() { # bridge_answers PORT [COMMAND...]
-    local port=$1
-    shift
-    [[ "$("$@" /usr/bin/python3 -c 'import socket, sys
-s = socket.create_connection(("127.0.0.1", int(sys.argv[1])), timeout=5)
-s.sendall(b"SET SELF CLIENT_NAME verbanor:test:probe\r\n")
-try: print(s.recv(100).decode())
-except OSError: pass' "$port" 2>/dev/null)" == 2* ]]
-}
+# check, stop_prefix, ssip_probe): the launchers install, validate, start
+# Vorira on a file and go again without a trace; Vorira then speaks through a
+# running desktop speech-dispatcher (a recording stand-in on a Unix socket),
+# which nobody without the bridge's secret reaches, and with only a dead
+# socket there through a private server.
 
 desktop_cases() {
     local dhome=$scratch/desktop-home xdg=$scratch/xdg rec=$scratch/desktop-speech.rec
@@ -60,18 +49,24 @@ desktop_cases() {
     stop_prefix "$build/wineprefix"
     for _ in $(seq 40); do pgrep -f "speechd-bridge.py $sock" >/dev/null || break; sleep 0.25; done
     check "the bridge ends with run.sh" eval '! pgrep -f "speechd-bridge.py $sock" >/dev/null'
-    # Any local user can reach the bridge's port: only its own may speak.
-    if [ "$(id -u)" = 0 ] && [ -x /usr/bin/python3 ]; then
-        local owner port
-        sleep 60 &
-        owner=$!
-        port=$(python3 "$root/scripts/speechd-bridge.py" "$sock" --owner "$owner")
-        port=${port##*:}
-        check "the bridge serves its own user" bridge_answers "$port"
-        check "the bridge refuses another user" \
-            eval '! bridge_answers "$port" setpriv --reuid=65534 --regid=65534 --clear-groups'
-        kill "$owner"
+    # Any local account, and any web page, can reach the bridge's port: the
+    # server sees not a byte of anyone who does not prove the secret.
+    local owner out port key
+    sleep 60 &
+    owner=$!
+    out=$(python3 "$root/scripts/speechd-bridge.py" "$sock" --owner "$owner")
+    port=$(sed -n 's/^SPEECHRT_SSIP=127.0.0.1://p' <<<"$out")
+    key=$(sed -n 's/^SPEECHRT_SSIP_KEY=//p' <<<"$out")
+    : >"$rec"
+    check "the bridge turns away a client that does not prove its secret" turned_away "$port"
+    check "the bridge turns away a wrong proof" turned_away "$port" "$(tr 0-9a-f 1-9a-f0 <<<"$key")"
+    check "the bridge drops a web page's POST" turned_away "$port" --http
+    if can_be_nobody "the bridge turns away another account"; then
+        check "the bridge turns away another account" turned_away as_nobody "$port"
     fi
+    check "the desktop's server saw not a byte of them" test ! -s "$rec"
+    check "the bridge lets through the holder of its secret" ssip_probe "$port" "$key"
+    kill "$owner"
     kill "$fake"
     wait "$fake" 2>/dev/null
 

@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """Stands in for a desktop's speech-dispatcher on a Unix socket: answers SSIP
 as the server does (every text ends at once) and records each line received,
-a text as one line `DATA:` + its lines joined by `|`, into RECORD.
+a text as one line `DATA:` + its lines joined by `|`, and `<connected>` for
+each connection, into RECORD.
 
     fake_speechd.py SOCKET RECORD
 """
@@ -12,6 +13,7 @@ import sys
 
 class Session(socketserver.StreamRequestHandler):
     def handle(self):
+        record("<connected>")
         message = 0
         while True:
             line = self.rfile.readline()

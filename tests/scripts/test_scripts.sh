@@ -50,14 +50,29 @@ fake_build "$other"
 mkdir -p "$other/wineprefix"
 echo "not the project's" >"$other/wineprefix/notes.txt"
 
-# A person's shell: their own WINEPREFIX exported, no build variables.
+# A person's shell: their own Wine exported (a prefix, and a server, loader,
+# architecture and DLL folder that are not this build's), no build variables.
+if [ "$arch" = i686 ]; then their_arch=win64; else their_arch=win32; fi
 person() { # person HOME COMMAND...
     local home=$1
     shift
     env -i PATH="$scratch/bin:/usr/local/bin:/usr/bin:/bin" HOME="$home" TMPDIR="$scratch/tmp" LANG=C.UTF-8 \
         USER="$(id -un)" VERBANOR_ARCH="$arch" VERBANOR_BUILD="$build" WINEPREFIX="$scratch/own-prefix" \
-        ${DISPLAY:+DISPLAY="$DISPLAY"} "$@"
+        WINESERVER=/nonexistent/wineserver WINELOADER=/nonexistent/wine WINEARCH="$their_arch" \
+        WINEDLLPATH=/nonexistent ${DISPLAY:+DISPLAY="$DISPLAY"} ${XAUTHORITY:+XAUTHORITY="$XAUTHORITY"} "$@"
 }
+# Another local account, for the doors that must stay shut to it. Only root
+# can act as one: elsewhere those checks are skipped, and say so.
+as_nobody() { setpriv --reuid=nobody --regid=nogroup --clear-groups "$@"; }
+can_be_nobody() { [ "$(id -u)" = 0 ] || { echo "skip: $1 (not root: no other account to act as)"; return 1; }; }
+# One SSIP answer from a speech server (a bridge's port or a socket), as
+# tests/scripts/ssip_probe.py asks for it: 0 answered, 3 turned away.
+ssip_probe() { # ssip_probe [as_nobody] PORT|SOCKET [KEY|--http]
+    local runner=()
+    [ "$1" != as_nobody ] || { runner=(as_nobody); shift; }
+    "${runner[@]}" /usr/bin/python3 - "$@" <"$here/ssip_probe.py" 2>/dev/null
+}
+turned_away() { ssip_probe "$@"; [ $? = 3 ]; }
 
 # Ends every program of a scratch prefix. Wine finds the server through a
 # folder under TMPDIR: the system's, or (older scripts) the person's.
@@ -85,13 +100,22 @@ trap cleanup EXIT
 person "$scratch/home" env VERBANOR_BUILD="$other" timeout 300 "$root/scripts/setup.sh" >/dev/null 2>&1
 check "a prefix folder the project did not make is left alone" test -f "$other/wineprefix/notes.txt"
 
-# 2. Vorira from run.sh, open while the tests run.
+# 2. Vorira from run.sh, open while the tests run, on a display that no
+# other account can open.
 start_virtual_display || exit 1
+check "the display lets in its own account" eval 'xdpyinfo >/dev/null 2>&1'
+if can_be_nobody "another account cannot open the display"; then
+    check "another account cannot open the display" \
+        eval '[[ "$(as_nobody xdpyinfo 2>&1)" == *"unable to open display"* ]]'
+fi
 person "$scratch/user-home" "$root/scripts/run.sh" vorira >"$scratch/run.log" 2>&1 &
 run_pid=$!
 vorira_open() { xdotool search --name '^Vorira - ' >/dev/null 2>&1; }
 for _ in $(seq 300); do vorira_open && break; kill -0 "$run_pid" 2>/dev/null || break; sleep 0.5; done
 check "run.sh opens Vorira" vorira_open || { cat "$scratch/run.log"; exit 1; }
+vorira_env() { tr '\0' '\n' <"/proc/$(pgrep -f "$build/olvaso/vorira.exe" | head -1)/environ" 2>/dev/null; }
+check "the Wine settings a person exported do not reach the project's Wine" \
+    eval 'vorira_env | grep -q "^WINEPREFIX=$build/" && ! vorira_env | grep -q "=/nonexistent\|^WINEARCH="'
 
 person "$scratch/home" timeout 400 "$root/scripts/test.sh" >"$scratch/test1.log" 2>&1 &
 test1=$!
@@ -133,12 +157,43 @@ check "the runtime is registered under its true path" test "$(registered "$build
 person "$scratch/home" python3 -c "import sys; sys.path.insert(0, '$root/tests/e2e'); import harness, tempfile
 tempfile.mkdtemp(prefix='e2e-check-')"
 check "the end-to-end tests leave nothing in the temporary folder" test -z "$(ls "$scratch/tmp" | grep '^e2e-')"
+free_port() { python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])'; }
 if command -v pulseaudio >/dev/null && command -v speech-dispatcher >/dev/null; then
-    port=$(python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
-    person "$scratch/home" "$root/scripts/speech-server.sh" start "$scratch/speech" "$port" --null-sink --cold >/dev/null 2>&1
+    port=$(free_port)
+    person "$scratch/home" "$root/scripts/speech-server.sh" start "$scratch/speech" "$port" --null-sink --cold \
+        >"$scratch/speech.env" 2>"$scratch/speech-server.log"
+    # Nobody but the holder of the secret reaches the private server.
+    key=$(sed -n 's/^SPEECHRT_SSIP_KEY=//p' "$scratch/speech.env")
+    check "the private speech server answers the holder of its secret" ssip_probe "$port" "$key"
+    check "it turns away a client of this account that does not prove the secret" turned_away "$port"
+    check "it turns away a web page's POST" turned_away "$port" --http
+    if can_be_nobody "another account reaches neither its port nor its socket"; then
+        check "another account reaches neither its port nor its socket" \
+            eval 'turned_away as_nobody "$port" && ! ssip_probe as_nobody "$scratch/speech/ssip"'
+    fi
+    # A second start for another port does not stop the server its owners use.
+    sleep 60 &
+    other_owner=$!
+    serving=$(cat "$scratch/speech/speech-dispatcher.pid")
+    person "$scratch/home" "$root/scripts/speech-server.sh" start "$scratch/speech" "$(free_port)" --null-sink --cold \
+        --owner "$other_owner" >/dev/null 2>>"$scratch/speech-server.log"
+    check "a start for another port leaves the server in use running" \
+        eval 'kill -0 "$serving" && [ "$(cat "$scratch/speech/speech-dispatcher.pid")" = "$serving" ]'
+    kill "$other_owner"
     person "$scratch/home" "$root/scripts/speech-server.sh" stop "$scratch/speech" >/dev/null 2>&1
     check "the tests' speech server keeps its state out of the home" test -z "$(ls -A "$scratch/home")"
 fi
+# A PID file left from before a reboot names a process that is not ours now,
+# even one of the same name (the session's own speech-dispatcher): it stays.
+mkdir -p "$scratch/stale/owners" "$scratch/decoy"
+cp /bin/sleep "$scratch/decoy/speech-dispatcher"
+"$scratch/decoy/speech-dispatcher" 60 &
+decoy=$!
+echo "$decoy" >"$scratch/stale/speech-dispatcher.pid"
+echo 1 >"$scratch/stale/speech-dispatcher.started"
+person "$scratch/home" "$root/scripts/speech-server.sh" stop "$scratch/stale" >/dev/null 2>&1
+check "a stale PID file does not stop another's process of that name" kill -0 "$decoy"
+kill "$decoy"
 
 # shellcheck source=tests/scripts/desktop_cases.sh
 . "$here/desktop_cases.sh"
