@@ -13,6 +13,11 @@
 # verbanor/installed under the same data folder, and --remove takes away
 # just those: a file of the same name it did not make is never overwritten.
 set -euo pipefail
+case "$*" in
+""|--remove) ;;
+-h|--help) sed -n '2,/^[^#]/s/^# \{0,1\}//p' "${BASH_SOURCE[0]}"; exit 0 ;;
+*) echo "$0: unknown arguments: $*; usage: $0 [--remove] (see --help)" >&2; exit 2 ;;
+esac
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 root=$(dirname "$here")
 
@@ -46,7 +51,6 @@ if [ "${1:-}" = --remove ]; then
     say "removed the launchers"
     exit 0
 fi
-[ $# -eq 0 ] || { echo "usage: $0 [--remove]" >&2; exit 2; }
 if ! command -v convert >/dev/null || ! command -v identify >/dev/null; then
     say "ImageMagick is needed for the icons (scripts/setup.sh installs it)"
     exit 1

@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Sets up and builds the suite, then runs one of its programs under Wine with
-# the stand-in speech runtime. Usage: scripts/run.sh vorira|dalnoka|lexibar [ARGS...]
+# the stand-in speech runtime; the arguments after its name go to it.
+#   scripts/run.sh vorira|dalnoka|lexibar [ARGS...]
+#   scripts/run.sh --help
 set -euo pipefail
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 prog=${1:-}
@@ -8,7 +10,8 @@ case "$prog" in
     vorira) exe=olvaso/vorira.exe ;;
     dalnoka) exe=dalnoka/dalnoka.exe ;;
     lexibar) exe=lexibar/lexibar.exe ;;
-    *) echo "usage: $0 vorira|dalnoka|lexibar [ARGS...]" >&2; exit 2 ;;
+    -h|--help) sed -n '2,/^[^#]/s/^# \{0,1\}//p' "${BASH_SOURCE[0]}"; exit 0 ;;
+    *) echo "$0: not a program: '$prog'; usage: $0 vorira|dalnoka|lexibar [ARGS...] (see --help)" >&2; exit 2 ;;
 esac
 shift
 # shellcheck source=scripts/env.sh
