@@ -56,11 +56,27 @@ stop_pid() {
 }
 
 stop_all() {
-    local dir=$1
+    local dir=$1 run
     # speech-dispatcher first: if PulseAudio goes before it, it wedges.
     stop_pid "$dir/speech-dispatcher.pid" speech-dispatc
     stop_pid "$dir/pulseaudio.pid" pulseaudio
-    rm -f "$dir/env"
+    run=$(cat "$dir/pulse-runtime" 2>/dev/null) || run=
+    [[ "$run" != /tmp/verbanor-pulse.* ]] || rm -rf "$run"
+    rm -f "$dir/env" "$dir/pulse-runtime"
+}
+
+# PulseAudio's folder for its socket: the state folder's, unless its path is
+# too long for a Unix socket (107 bytes) or has blanks, at which PulseAudio
+# splits its module arguments and PULSE_SERVER; then a private one in /tmp.
+pulse_runtime() {
+    local dir=$1 run
+    if [ -f "$dir/pulse-runtime" ]; then cat "$dir/pulse-runtime"; return; fi
+    run=$dir/pulse
+    if [ "$(printf '%s/native' "$run" | wc -c)" -gt 107 ] || [[ "$run" =~ [[:space:]] ]]; then
+        run=$(mktemp -d /tmp/verbanor-pulse.XXXXXX) || return 1
+        echo "$run" >"$dir/pulse-runtime"
+    fi
+    echo "$run"
 }
 
 # Drops owners that have ended; true while one remains.
@@ -90,23 +106,24 @@ audio_server_answers() {
 }
 
 start_pulseaudio() {
-    local dir=$1 null=$2 i
-    mkdir -p "$dir/pulse" "$dir/home"
-    rm -f "$dir/pulse/native"
+    local dir=$1 null=$2 i run
+    run=$(pulse_runtime "$dir") || return 1
+    mkdir -p "$run" "$dir/home"
+    rm -f "$run/native"
     local args=(--daemonize=no --exit-idle-time=-1 --use-pid-file=no --log-target=file:"$dir/pulseaudio.log")
     if [ "$null" = 1 ]; then
         args+=(-n
-               -L "module-native-protocol-unix socket=$dir/pulse/native auth-anonymous=1"
+               -L "module-native-protocol-unix socket=$run/native auth-anonymous=1"
                -L "module-null-sink sink_name=verbanor rate=22050 channels=1"
                -L "module-always-sink")
     fi
     # The private runtime folder keeps it from meeting any other PulseAudio;
     # the private home keeps its state out of the person's.
-    HOME="$dir/home" PULSE_RUNTIME_PATH="$dir/pulse" XDG_RUNTIME_DIR="$dir/pulse" \
+    HOME="$dir/home" PULSE_RUNTIME_PATH="$run" XDG_RUNTIME_DIR="$run" \
         setsid pulseaudio "${args[@]}" </dev/null >>"$dir/pulseaudio.log" 2>&1 {lock}>&- &
     echo $! >"$dir/pulseaudio.pid"
     for i in $(seq 100); do
-        HOME="$dir/home" PULSE_SERVER="unix:$dir/pulse/native" pactl info >/dev/null 2>&1 && return 0
+        HOME="$dir/home" PULSE_SERVER="unix:$run/native" pactl info >/dev/null 2>&1 && return 0
         alive_as "$(cat "$dir/pulseaudio.pid")" pulseaudio || break
         sleep 0.1
     done
@@ -247,7 +264,7 @@ if [ "$null" = 1 ] || ! audio_server_answers; then
         command -v "$tool" >/dev/null || { say "no audio server answers, and $tool is not installed to start one"; exit 1; }
     done
     start_pulseaudio "$dir" "$null" || { stop_all "$dir"; exit 1; }
-    pulse="unix:$dir/pulse/native"
+    pulse="unix:$(pulse_runtime "$dir")/native"
     export PULSE_SERVER=$pulse HOME="$dir/home"
 fi
 start_dispatcher "$dir" "$port" || { stop_all "$dir"; exit 1; }

@@ -133,11 +133,19 @@ check "the runtime is registered under its true path" test "$(registered "$build
 person "$scratch/home" python3 -c "import sys; sys.path.insert(0, '$root/tests/e2e'); import harness, tempfile
 tempfile.mkdtemp(prefix='e2e-check-')"
 check "the end-to-end tests leave nothing in the temporary folder" test -z "$(ls "$scratch/tmp" | grep '^e2e-')"
+# Its state in a folder with blanks, deeper than a Unix socket's path allows,
+# as a checkout on a desktop may be.
 if command -v pulseaudio >/dev/null && command -v speech-dispatcher >/dev/null; then
     port=$(python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
-    person "$scratch/home" "$root/scripts/speech-server.sh" start "$scratch/speech" "$port" --null-sink --cold >/dev/null 2>&1
-    person "$scratch/home" "$root/scripts/speech-server.sh" stop "$scratch/speech" >/dev/null 2>&1
+    speech="$scratch/Hosszú mappa/$(printf 'x%.0s' $(seq 90))/speech"
+    person "$scratch/home" "$root/scripts/speech-server.sh" start "$speech" "$port" --null-sink --cold \
+        >"$scratch/speech.env" 2>"$scratch/speech.log"
+    pulse=$(sed -n 's/^PULSE_SERVER=//p' "$scratch/speech.env")
+    check "the tests' speech server starts in a deep folder with blanks, with its null sink" \
+        eval 'PULSE_SERVER="$pulse" pactl list short sinks 2>/dev/null | grep -qw verbanor'
+    person "$scratch/home" "$root/scripts/speech-server.sh" stop "$speech" >/dev/null 2>&1
     check "the tests' speech server keeps its state out of the home" test -z "$(ls -A "$scratch/home")"
+    check "nor a socket folder in /tmp" test -n "$pulse" -a ! -e "$(dirname "${pulse#unix:}")"
 fi
 
 # shellcheck source=tests/scripts/desktop_cases.sh
