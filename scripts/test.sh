@@ -24,7 +24,7 @@ case "${1:-}" in -h|--help) sed -n '2,/^[^#]/s/^# \{0,1\}//p' "${BASH_SOURCE[0]}
 # CTest is installed already.
 check_options() {
     local known a
-    known=" $(ctest --help | grep -E '^  -' | grep -oE '(^|[ ,])-{1,2}[A-Za-z][-A-Za-z0-9]*' | tr -d ' ,' | tr '\n' ' ') "
+    known=" $(ctest --help | grep -E '^  -' | grep -oE '(^|[ ,])-{1,2}[A-Za-z][-A-Za-z0-9]*' | tr -d ' ,' | tr '\n' ' ' || true) "
     for a in "$@"; do
         case "$a" in
         --*=*) a=${a%%=*} ;;

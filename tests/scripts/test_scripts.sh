@@ -33,9 +33,10 @@ fake_build() {
     : >"$1/Makefile"
 }
 mkdir -p "$scratch/bin" "$scratch/home" "$scratch/user-home" "$scratch/tmp" "$scratch/own-prefix"
-printf '#!/bin/sh\nexit 0\n' >"$scratch/bin/cmake"
+printf '#!/bin/sh\necho "cmake $*" >>"%s/cmake.calls"\n' "$scratch" >"$scratch/bin/cmake"
 cat >"$scratch/bin/ctest" <<EOF
 #!/bin/sh
+[ "\$1" != --help ] || exec /usr/bin/ctest --help
 echo "start \$(date +%s.%N) \$WINEPREFIX" >>"$scratch/ctest.log"
 sleep 3
 echo "end \$(date +%s.%N)" >>"$scratch/ctest.log"
@@ -66,9 +67,10 @@ stop_prefix() {
     (unset TMPDIR; export WINEPREFIX=$1; timeout 30 /usr/bin/wineserver -k; timeout 30 /usr/bin/wineserver -w) 2>/dev/null
     (export TMPDIR=$scratch/tmp WINEPREFIX=$1; timeout 30 /usr/bin/wineserver -k; timeout 30 /usr/bin/wineserver -w) 2>/dev/null
 }
-run_pid=
+run_pid= keeper=
 cleanup() {
     [ -z "$run_pid" ] || kill "$run_pid" 2>/dev/null
+    [ -z "$keeper" ] || kill "$keeper" 2>/dev/null
     local p
     for p in "$build/wineprefix" "$build/test-prefix" "$other/wineprefix"; do
         stop_prefix "$p"
@@ -85,8 +87,13 @@ trap cleanup EXIT
 person "$scratch/home" env VERBANOR_BUILD="$other" timeout 300 "$root/scripts/setup.sh" >/dev/null 2>&1
 check "a prefix folder the project did not make is left alone" test -f "$other/wineprefix/notes.txt"
 
-# 2. Vorira from run.sh, open while the tests run.
+# 2. Vorira from run.sh, open while the tests run, on a desktop that asks for
+# large text (as a scale of 2 does). A client of the test's own keeps the
+# display from resetting its resources until Wine's are there.
 start_virtual_display || exit 1
+xprop -root -spy >/dev/null 2>&1 &
+keeper=$!
+xprop -root -f RESOURCE_MANAGER 8s -set RESOURCE_MANAGER "$(printf 'Xft.dpi:\t192\n')"
 person "$scratch/user-home" "$root/scripts/run.sh" vorira >"$scratch/run.log" 2>&1 &
 run_pid=$!
 vorira_open() { xdotool search --name '^Vorira - ' >/dev/null 2>&1; }
@@ -113,6 +120,9 @@ stop_prefix "$build/wineprefix"
 wait "$run_pid" 2>/dev/null
 run_pid=
 unmanaged() { grep -A3 -F '[Software\\Wine\\X11 Driver]' "$1/user.reg" 2>/dev/null | grep -q '"Managed"="N"'; }
+log_pixels() { sed -n '/^\[Control Panel\\\\Desktop\]/,/^\[/s/^"LogPixels"=dword:0*//p' "$1/user.reg" 2>/dev/null; }
+check "run.sh gives the prefix the desktop's 192 DPI, and says so" \
+    eval '[ "$(log_pixels "$build/wineprefix")" = c0 ] && grep -q "192 DPI" "$scratch/run.log"'
 check "the person's prefix leaves windows to the desktop" eval '! unmanaged "$build/wineprefix"'
 check "the tests' prefix draws its own frames" unmanaged "${test_prefix:-/nonexistent}"
 registered() { # the runtime's path in PREFIX's registry, decoded from Wine's escapes
