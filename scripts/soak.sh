@@ -1,12 +1,13 @@
 #!/usr/bin/env bash
 # Seeded random input for the programs under Wine on a private virtual display:
 #   scripts/soak.sh [--seconds N] [--seed S[,S...|new]] [--program vorira|dalnoka|lexibar|all]
-#                   [--faults] [--speech-server] [--engine-ini FILE]
+#                   [--faults] [--speech-server] [--engine-ini FILE] [--min-judged N]
 #   scripts/soak.sh --help
 # Without --seed it draws a fresh seed and prints it. Ends with one line of
 # counts; exits non-zero when any seed failed. A failure prints its seed and
 # step and leaves the journal, the program's log and a screenshot under the
-# build's artifacts folder; `--seed S` replays it.
+# build's artifacts folder; `--seed S` replays it. --min-judged N fails a
+# program whose run compared fewer than N handle samples after its warm-up.
 #
 # It runs where the tests run, and as they do: in the tests' own prefix and
 # wineserver, with a home and temporary folder inside the build, taking turns
@@ -23,6 +24,7 @@ while [ $# -gt 0 ]; do
     --faults|--speech-server) ;;
     --program) [[ "${2:-}" =~ ^(vorira|dalnoka|lexibar|all)$ ]] || bad_usage "--program takes vorira, dalnoka, lexibar or all"; shift ;;
     --seconds) [[ "${2:-}" =~ ^[0-9]+(\.[0-9]+)?$ ]] || bad_usage "--seconds takes a number"; shift ;;
+    --min-judged) [[ "${2:-}" =~ ^[0-9]+$ ]] || bad_usage "--min-judged takes a number"; shift ;;
     --seed) [[ "${2:-}" =~ ^([0-9]+|new)(,([0-9]+|new))*$ ]] || bad_usage "--seed takes numbers or new, separated by commas"; shift ;;
     --engine-ini) [ -f "${2:-}" ] || bad_usage "--engine-ini takes a file"; shift ;;
     *) bad_usage "unknown option $1" ;;
