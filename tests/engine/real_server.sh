@@ -8,7 +8,8 @@ build=$1
 exe=$2
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
 command -v speech-dispatcher >/dev/null || { echo "no speech-dispatcher: skipped"; exit 77; }
-state=$(mktemp -d /tmp/speechrt-real-server.XXXXXX)
+# In the test run's temporary folder (TMPDIR), like every test's, not in /tmp.
+state=$(mktemp -d -t speechrt-real-server.XXXXXX)
 port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])')
 cleanup() { "$root/scripts/speech-server.sh" stop "$state" >/dev/null 2>&1 || true; rm -rf "$state"; }
 trap cleanup EXIT
