@@ -25,11 +25,6 @@ export VERBANOR_TESTING=1
 . "$here/display.sh"
 # shellcheck source=scripts/testbed.sh
 . "$here/testbed.sh"
-verbanor_lock "$VERBANOR_LOCKS/.test.lock" "a test run of this checkout is going on"
-"$here/setup.sh"
-. "$here/env.sh"
-trap testbed_end EXIT
-trap 'exit 130' INT
-trap 'exit 143' TERM
+testbed_setup "a test run of this checkout is going on"
 testbed_begin bench --wait
 python3 "$here/bench_audio.py" "${args[@]}"

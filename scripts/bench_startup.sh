@@ -27,9 +27,11 @@ done
 export VERBANOR_TESTING=1
 # shellcheck source=scripts/env.sh
 . "$here/env.sh"
-verbanor_lock "$VERBANOR_LOCKS/.test.lock" "a test run of this checkout is going on"
-"$here/setup.sh"
-. "$here/env.sh"
+# shellcheck source=scripts/display.sh
+. "$here/display.sh"
+# shellcheck source=scripts/testbed.sh
+. "$here/testbed.sh"
+testbed_setup "a test run of this checkout is going on"
 args=()
 while [ $# -gt 0 ]; do
     if [ "$1" = --against ] && [ $# -gt 1 ] && [ -d "$2" ]; then
@@ -57,12 +59,5 @@ while [ $# -gt 0 ]; do
         shift
     fi
 done
-# shellcheck source=scripts/display.sh
-. "$here/display.sh"
-# shellcheck source=scripts/testbed.sh
-. "$here/testbed.sh"
-trap testbed_end EXIT
-trap 'exit 130' INT
-trap 'exit 143' TERM
 testbed_begin bench --wait
 python3 "$here/bench_startup.py" "${args[@]}"

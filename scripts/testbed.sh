@@ -6,6 +6,19 @@
 # folder for the server in /tmp included. The caller holds the test lock, so
 # no other run of this checkout uses the prefix meanwhile.
 
+# testbed_setup WHO: waits for the test lock (WHO says what holds it), runs
+# the set-up, and has testbed_end run however the caller ends.
+testbed_setup() {
+    verbanor_lock "$VERBANOR_LOCKS/.test.lock" "$1"
+    "$VERBANOR_ROOT/scripts/setup.sh"
+    # The set-up may have found that this kernel runs only 64-bit programs.
+    # shellcheck source=scripts/env.sh
+    . "$VERBANOR_ROOT/scripts/env.sh"
+    trap testbed_end EXIT
+    trap 'exit 130' INT
+    trap 'exit 143' TERM
+}
+
 # testbed_begin NAME [--wait]: the folders are NAME-home and NAME-tmp. A
 # wineserver already running in the prefix is a leftover of an earlier run
 # and is ended; with --wait it is waited for a while instead, and the caller

@@ -17,6 +17,17 @@ try: print(s.recv(100).decode())
 except OSError: pass' "$port" 2>/dev/null)" == 2* ]]
 }
 
+# The first X window whose name matches, waited for up to SECONDS.
+window_named() { # window_named REGEX SECONDS
+    local wid i
+    for ((i = 0; i < $2 * 2; i++)); do
+        wid=$(xdotool search --name "$1" 2>/dev/null | head -1)
+        [ -z "$wid" ] || { echo "$wid"; return 0; }
+        sleep 0.5
+    done
+    return 1
+}
+
 desktop_cases() {
     local dhome=$scratch/desktop-home xdg=$scratch/xdg rec=$scratch/desktop-speech.rec
     local apps=$scratch/desktop-home/.local/share/applications sock text="$scratch/Saját mappa/felolvasandó szöveg.txt"
@@ -46,12 +57,7 @@ desktop_cases() {
     : >"$scratch/cmake.calls"
     person "$dhome" env XDG_RUNTIME_DIR="$xdg" DBUS_SESSION_BUS_ADDRESS="unix:path=$scratch/no-bus" \
         gio launch "$apps/verbanor-vorira.desktop" "$text" >"$scratch/launch.log" 2>&1
-    wid=
-    for _ in $(seq 240); do
-        wid=$(xdotool search --name '^Vorira - ' 2>/dev/null | head -1)
-        [ -z "$wid" ] || break
-        sleep 0.5
-    done
+    wid=$(window_named '^Vorira - ' 120)
     # A file Vorira could not load leaves it untitled, behind a message.
     check "the launcher opens Vorira on the file" \
         eval '[ -n "$wid" ] && [[ "$(xdotool getwindowname "$wid")" != *névtelen* ]]'
@@ -100,12 +106,7 @@ desktop_cases() {
         >>"$scratch/install-desktop.log" 2>&1
     person "$dhome" env DBUS_SESSION_BUS_ADDRESS="unix:path=$scratch/no-bus" \
         gio launch "$apps/verbanor-dalnoka.desktop" >>"$scratch/launch.log" 2>&1
-    wid=
-    for _ in $(seq 60); do
-        wid=$(xdotool search --name '^Verbanor: Dalnoka$' 2>/dev/null | head -1)
-        [ -z "$wid" ] || break
-        sleep 0.5
-    done
+    wid=$(window_named '^Verbanor: Dalnoka$' 30)
     check "a launcher of a build that is not ready says so in a window" test -n "$wid"
     [ -z "$wid" ] || xdotool windowkill "$wid" 2>/dev/null
 
