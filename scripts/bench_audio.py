@@ -103,7 +103,7 @@ class Bench:
         silence = []
         with socket.socket(socket.AF_UNIX) as conn:
             conn.settimeout(20)
-            conn.connect(os.path.join(self.state, "ssip"))
+            conn.connect(os.path.realpath(os.path.join(self.state, "ssip")))
             lines = conn.makefile("rwb")
 
             def command(text):

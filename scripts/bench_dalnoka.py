@@ -5,18 +5,24 @@ the engine journal's TextData time minus the time the copying process closed
 the clipboard. Needs a built tree, a display and the build's Wine prefix:
     VERBANOR_BUILD=... DISPLAY=:N python3 scripts/bench_dalnoka.py [N]
 Leaves Dalnoka's registry key deleted afterwards."""
+import argparse
 import os
 import statistics
 import sys
 import time
 
+if __name__ == "__main__":
+    # Before the harness, which makes folders in the build: --help does nothing else.
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("copies", nargs="?", type=int, default=30, help="copies to measure (default 30)")
+    ARGS = parser.parse_args()
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests", "e2e"))
 import harness as h  # noqa: E402
 import test_dalnoka as t  # noqa: E402
 
 
 def main():
-    n = int(sys.argv[1]) if len(sys.argv) > 1 else 30
+    n = ARGS.copies
     t.clipput("empty")
     t.reg_reset({"ReadOnCopy": 1})
     prog = h.Program("dalnoka")

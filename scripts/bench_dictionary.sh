@@ -8,7 +8,14 @@
 # scripts/setup.sh to have run (build and prefix). A second argument names
 # another speechrt.dll (Unix path) to measure instead of the registered one,
 # e.g. a build of an older commit.
+#   scripts/bench_dictionary.sh [ENTRIES [SPEECHRT_DLL]]
+#   scripts/bench_dictionary.sh --help
 set -euo pipefail
+case "${1:-}" in
+-h|--help) sed -n '2,/^[^#]/s/^# \{0,1\}//p' "${BASH_SOURCE[0]}"; exit 0 ;;
+""|[0-9]*) [ $# -le 2 ] && [[ "${1:-1}" =~ ^[0-9]+$ ]] || { echo "$0: unknown arguments: $*; usage: $0 [ENTRIES [SPEECHRT_DLL]] (see --help)" >&2; exit 2; } ;;
+*) echo "$0: unknown arguments: $*; usage: $0 [ENTRIES [SPEECHRT_DLL]] (see --help)" >&2; exit 2 ;;
+esac
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 # shellcheck source=scripts/env.sh
 . "$here/env.sh"

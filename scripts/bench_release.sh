@@ -5,7 +5,14 @@
 # Rerunnable. Needs scripts/setup.sh to have run (build and prefix). An
 # optional first argument names another speechrt.dll (e.g. an older build)
 # to measure instead of the build's own; the second the rounds per server.
+#   scripts/bench_release.sh [SPEECHRT_DLL [ROUNDS]]
+#   scripts/bench_release.sh --help
 set -euo pipefail
+case "${1:-}" in
+-h|--help) sed -n '2,/^[^#]/s/^# \{0,1\}//p' "${BASH_SOURCE[0]}"; exit 0 ;;
+-*) echo "$0: unknown arguments: $*; usage: $0 [SPEECHRT_DLL [ROUNDS]] (see --help)" >&2; exit 2 ;;
+esac
+[ $# -le 2 ] && [[ "${2:-1}" =~ ^[0-9]+$ ]] || { echo "$0: unknown arguments: $*; usage: $0 [SPEECHRT_DLL [ROUNDS]] (see --help)" >&2; exit 2; }
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 # shellcheck source=scripts/env.sh
 . "$here/env.sh"

@@ -2,17 +2,36 @@
 # Measures Vorira's and Dalnoka's start-up against a bare window (see
 # bench_startup.py) on a private virtual display, in the tests' prefix.
 #
-#   scripts/bench_startup.sh [--against REF|DIR] [bench_startup.py arguments]
+#   scripts/bench_startup.sh [--against REF|DIR] [--runs N] [--ssip ADDRESS]
+#   scripts/bench_startup.sh --help
 #
 # --against REF builds the programs and the runtime of that git commit (e.g.
 # main) into $VERBANOR_BUILD/bench-REF and measures them in the same rounds;
 # --against DIR measures the vorira.exe, dalnoka.exe and speechrt.dll in DIR.
+# It takes turns with the test runs of this checkout, and never stops a
+# wineserver it did not start.
 set -euo pipefail
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+bad_usage() { printf 'bench_startup: %s (see --help)\n' "$*" >&2; exit 2; }
+for ((i = 1; i <= $#; i++)); do
+    option=${!i}
+    case "$option" in
+    -h|--help) sed -n '2,/^[^#]/s/^# \{0,1\}//p' "${BASH_SOURCE[0]}"; exit 0 ;;
+    --against|--ssip|--runs)
+        i=$((i + 1))
+        [ -n "${!i:-}" ] || bad_usage "$option needs a value"
+        [ "$option" != --runs ] || [[ "${!i}" =~ ^[0-9]+$ ]] || bad_usage "--runs takes a number" ;;
+    *) bad_usage "unknown option $option" ;;
+    esac
+done
 export VERBANOR_TESTING=1
-"$here/setup.sh"
 # shellcheck source=scripts/env.sh
 . "$here/env.sh"
+# shellcheck source=scripts/display.sh
+. "$here/display.sh"
+# shellcheck source=scripts/testbed.sh
+. "$here/testbed.sh"
+testbed_setup "a test run of this checkout is going on"
 args=()
 while [ $# -gt 0 ]; do
     if [ "$1" = --against ] && [ $# -gt 1 ] && [ -d "$2" ]; then
@@ -40,17 +59,5 @@ while [ $# -gt 0 ]; do
         shift
     fi
 done
-# shellcheck source=scripts/display.sh
-. "$here/display.sh"
-start_virtual_display
-cleanup() {
-    wineserver -k 2>/dev/null || true
-    wineserver -w 2>/dev/null || true
-    stop_virtual_display
-}
-trap cleanup EXIT
-# A server still ending from an earlier run may refuse the new one: wait for it.
-wineserver -w 2>/dev/null || true
-wineserver -p60 </dev/null >/dev/null 2>&1
-wine cmd /c exit </dev/null >/dev/null 2>&1
+testbed_begin bench --wait
 python3 "$here/bench_startup.py" "${args[@]}"

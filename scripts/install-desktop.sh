@@ -2,9 +2,10 @@
 # Puts the three programs into the desktop's menu for the current user:
 # freedesktop launchers in ${XDG_DATA_HOME:-~/.local/share}/applications and
 # their icons, made from the programs' own, in the hicolor theme there. Each
-# launcher starts its program through scripts/run.sh of this checkout (with
-# the VERBANOR_BUILD given here, if one is); Vorira is offered for plain text
-# files.
+# launcher starts its program through scripts/launch.sh of this checkout
+# (with the VERBANOR_BUILD given here, if one is), which starts the build as
+# it is, at once, and says in a window what keeps it from starting; Vorira is
+# offered for plain text files.
 #
 #   scripts/install-desktop.sh            installs, or brings up to date
 #   scripts/install-desktop.sh --remove   removes exactly what it installed
@@ -13,6 +14,11 @@
 # verbanor/installed under the same data folder, and --remove takes away
 # just those: a file of the same name it did not make is never overwritten.
 set -euo pipefail
+case "$*" in
+""|--remove) ;;
+-h|--help) sed -n '2,/^[^#]/s/^# \{0,1\}//p' "${BASH_SOURCE[0]}"; exit 0 ;;
+*) echo "$0: unknown arguments: $*; usage: $0 [--remove] (see --help)" >&2; exit 2 ;;
+esac
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 root=$(dirname "$here")
 
@@ -46,7 +52,6 @@ if [ "${1:-}" = --remove ]; then
     say "removed the launchers"
     exit 0
 fi
-[ $# -eq 0 ] || { echo "usage: $0 [--remove]" >&2; exit 2; }
 if ! command -v convert >/dev/null || ! command -v identify >/dev/null; then
     say "ImageMagick is needed for the icons (scripts/setup.sh installs it)"
     exit 1
@@ -92,12 +97,12 @@ exec_arg() {
 }
 command_of() { # command_of PROGRAM: the Exec line's command, without field codes
     if [ "${VERBANOR_BUILD:-}" ]; then
-        # As run.sh would take it: a relative folder from where it was given.
+        # As the scripts would take it: a relative folder from where it was given.
         local build=$VERBANOR_BUILD
         case "$build" in /*) ;; *) build=$PWD/$build ;; esac
         printf 'env %s ' "$(exec_arg "VERBANOR_BUILD=$build")"
     fi
-    printf '%s %s' "$(exec_arg "$root/scripts/run.sh")" "$1"
+    printf '%s %s' "$(exec_arg "$root/scripts/launch.sh")" "$1"
 }
 
 launcher() { # launcher PROGRAM ICO NAME GENERIC COMMENT CATEGORIES [MIME]

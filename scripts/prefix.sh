@@ -36,7 +36,7 @@ verbanor_make_prefix() {
         fi
     fi
     if [ ! -e "$WINEPREFIX" ]; then
-        printf 'setup: %s\n' "creating the Wine prefix $WINEPREFIX" >&2
+        printf 'setup: %s\n' "creating the Wine prefix $WINEPREFIX (about half a minute)" >&2
         mkdir -p "$WINEPREFIX"
         touch "$creating"
         wine_step 600 "creating the Wine prefix" wineboot -i || return 1

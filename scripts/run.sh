@@ -1,14 +1,22 @@
 #!/usr/bin/env bash
 # Sets up and builds the suite, then runs one of its programs under Wine with
-# the stand-in speech runtime. Usage: scripts/run.sh vorira|dalnoka|lexibar [ARGS...]
+# the stand-in speech runtime; the arguments after its name go to it.
+#   scripts/run.sh [--no-setup] vorira|dalnoka|lexibar [ARGS...]
+#   scripts/run.sh --help
+# --no-setup (the desktop's launchers) starts a program that is built and set
+# up already, at once. The prefix is given the desktop's DPI where it has
+# another (dpi.sh).
 set -euo pipefail
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+setup=1
+if [ "${1:-}" = --no-setup ]; then setup=0; shift; fi
 prog=${1:-}
 case "$prog" in
     vorira) exe=olvaso/vorira.exe ;;
     dalnoka) exe=dalnoka/dalnoka.exe ;;
     lexibar) exe=lexibar/lexibar.exe ;;
-    *) echo "usage: $0 vorira|dalnoka|lexibar [ARGS...]" >&2; exit 2 ;;
+    -h|--help) sed -n '2,/^[^#]/s/^# \{0,1\}//p' "${BASH_SOURCE[0]}"; exit 0 ;;
+    *) echo "$0: not a program: '$prog'; usage: $0 vorira|dalnoka|lexibar [ARGS...] (see --help)" >&2; exit 2 ;;
 esac
 shift
 # shellcheck source=scripts/env.sh
@@ -32,13 +40,16 @@ if command -v Xvfb >/dev/null 2>&1 && command -v xdpyinfo >/dev/null 2>&1 && com
     ensure_display
     display_first=1
 fi
-"$here/setup.sh"
+[ "$setup" = 0 ] || "$here/setup.sh"
 # The set-up may have found that this kernel runs only 64-bit programs.
 . "$here/env.sh"
 if [ "$display_first" = 0 ]; then
     ensure_display
     timeout 15 wineserver -w 2>/dev/null || true
 fi
+# shellcheck source=scripts/dpi.sh
+. "$here/dpi.sh"
+verbanor_match_desktop_dpi
 # Real speech. Where the desktop's own speech-dispatcher runs, the runtime
 # speaks through it (through a bridge: Wine has no Unix sockets here), so
 # that the person's voice settings hold and a screen reader's speech queues

@@ -5,7 +5,8 @@
 # under it a private PulseAudio where none answers. Whatever it starts it
 # records by PID and start time in the state folder, and ends exactly that.
 #
-# The servers listen on Unix sockets in the state folder, which only this
+# The servers listen on Unix sockets in the state folder (or, where its path
+# is too long for a socket or has blanks, a private folder in /tmp), which only this
 # account may enter; the runtime (whose Wine has no Unix sockets) reaches
 # speech-dispatcher through speechd-bridge.py on 127.0.0.1, which lets
 # through only a client that proves it knows the secret of this server
@@ -75,12 +76,30 @@ stop_pid() {
 }
 
 stop_all() {
-    local dir=$1
+    local dir=$1 sockets
     stop_pid "$dir/bridge.pid" python3
     # speech-dispatcher first: if PulseAudio goes before it, it wedges.
     stop_pid "$dir/speech-dispatcher.pid" speech-dispatc
     stop_pid "$dir/pulseaudio.pid" pulseaudio
-    rm -f "$dir/env"
+    sockets=$(cat "$dir/sockets" 2>/dev/null) || sockets=
+    [[ "$sockets" != /tmp/verbanor-speech.* ]] || rm -rf "$sockets"
+    [ ! -L "$dir/ssip" ] || rm -f "$dir/ssip"
+    rm -f "$dir/env" "$dir/sockets"
+}
+
+# The folder of the servers' sockets: the state folder, unless its path is
+# too long for a Unix socket (107 bytes) or has blanks, at which PulseAudio
+# splits its module arguments and PULSE_SERVER; then a private one in /tmp
+# (mktemp makes it 0700), and STATE_DIR/ssip links to the speech socket.
+sockets_dir() {
+    local dir=$1 sockets
+    if [ -f "$dir/sockets" ]; then cat "$dir/sockets"; return; fi
+    sockets=$dir
+    if [ "$(printf '%s/pulse/native' "$dir" | wc -c)" -gt 107 ] || [[ "$dir" =~ [[:space:]] ]]; then
+        sockets=$(mktemp -d /tmp/verbanor-speech.XXXXXX) || return 1
+        echo "$sockets" >"$dir/sockets"
+    fi
+    echo "$sockets"
 }
 
 # Drops owners that have ended; true while one remains.
@@ -110,23 +129,24 @@ audio_server_answers() {
 }
 
 start_pulseaudio() {
-    local dir=$1 null=$2 i
-    mkdir -p "$dir/pulse" "$dir/home"
-    rm -f "$dir/pulse/native"
+    local dir=$1 null=$2 i run
+    run=$(sockets_dir "$dir")/pulse || return 1
+    mkdir -p "$run" "$dir/home"
+    rm -f "$run/native"
     local args=(--daemonize=no --exit-idle-time=-1 --use-pid-file=no --log-target=file:"$dir/pulseaudio.log")
     if [ "$null" = 1 ]; then
         args+=(-n
-               -L "module-native-protocol-unix socket=$dir/pulse/native auth-anonymous=1"
+               -L "module-native-protocol-unix socket=$run/native auth-anonymous=1"
                -L "module-null-sink sink_name=verbanor rate=22050 channels=1"
                -L "module-always-sink")
     fi
     # The private runtime folder keeps it from meeting any other PulseAudio;
     # the private home keeps its state out of the person's.
-    HOME="$dir/home" PULSE_RUNTIME_PATH="$dir/pulse" XDG_RUNTIME_DIR="$dir/pulse" \
+    HOME="$dir/home" PULSE_RUNTIME_PATH="$run" XDG_RUNTIME_DIR="$run" \
         setsid pulseaudio "${args[@]}" </dev/null >>"$dir/pulseaudio.log" 2>&1 {lock}>&- &
     record $! "$dir/pulseaudio.pid"
     for i in $(seq 100); do
-        HOME="$dir/home" PULSE_SERVER="unix:$dir/pulse/native" pactl info >/dev/null 2>&1 && return 0
+        HOME="$dir/home" PULSE_SERVER="unix:$run/native" pactl info >/dev/null 2>&1 && return 0
         recorded "$dir/pulseaudio.pid" pulseaudio >/dev/null || break
         sleep 0.1
     done
@@ -139,12 +159,14 @@ answers_on() { python3 -c 'import socket, sys; socket.socket(socket.AF_UNIX).con
 # Its socket has a short name: a socket's path may not be longer than 107
 # bytes, and the state folder may be deep in a checkout.
 start_dispatcher() {
-    local dir=$1 i conf=$1/speechd
+    local dir=$1 i conf=$1/speechd ssip
+    ssip=$(sockets_dir "$dir")/ssip || return 1
     mkdir -p "$conf/modules" "$dir/log"
-    rm -f "$dir/ssip"
+    rm -f "$dir/ssip" "$ssip"
+    [ "$ssip" = "$dir/ssip" ] || ln -s "$ssip" "$dir/ssip"
     cat >"$conf/speechd.conf" <<EOF
 CommunicationMethod "unix_socket"
-SocketPath "$dir/ssip"
+SocketPath "$ssip"
 DefaultLanguage "hu"
 DefaultModule espeak-ng
 AudioOutputMethod "pulse"
@@ -163,11 +185,11 @@ EOF
     # scripts/bench_audio.sh).
     echo "EspeakAudioChunkSize 50" >>"$conf/modules/espeak-ng.conf"
     # No idle time-out: the owners' watch ends it.
-    setsid speech-dispatcher -s -t 0 -c unix_socket -S "$dir/ssip" -C "$conf" -P "$dir/speechd-own.pid" \
+    setsid speech-dispatcher -s -t 0 -c unix_socket -S "$ssip" -C "$conf" -P "$dir/speechd-own.pid" \
         -L "$dir/log" </dev/null >>"$dir/log/stdout.log" 2>&1 {lock}>&- &
     record $! "$dir/speech-dispatcher.pid"
     for i in $(seq 100); do
-        answers_on "$dir/ssip" && return 0
+        answers_on "$ssip" && return 0
         recorded "$dir/speech-dispatcher.pid" speech-dispatc >/dev/null || break
         sleep 0.1
     done
@@ -179,7 +201,7 @@ EOF
 # of the state folder, whose programs hold it.
 start_bridge() {
     local dir=$1 port=$2 out
-    out=$(python3 "$here/speechd-bridge.py" "$dir/ssip" --port "$port" --key-file "$dir/key" \
+    out=$(python3 "$here/speechd-bridge.py" "$(sockets_dir "$dir")/ssip" --port "$port" --key-file "$dir/key" \
         --pid-file "$dir/bridge.pid" --owner "$(recorded "$dir/speech-dispatcher.pid" speech-dispatc)" {lock}>&-) \
         || { say "the bridge to speech-dispatcher did not start"; return 1; }
     printf '%s\n' "$out" >"$dir/env"
@@ -296,7 +318,7 @@ if [ "$null" = 1 ] || ! audio_server_answers; then
         command -v "$tool" >/dev/null || { say "no audio server answers, and $tool is not installed to start one"; exit 1; }
     done
     start_pulseaudio "$dir" "$null" || { stop_all "$dir"; exit 1; }
-    pulse="unix:$dir/pulse/native"
+    pulse="unix:$(sockets_dir "$dir")/pulse/native"
     export PULSE_SERVER=$pulse HOME="$dir/home"
 fi
 start_dispatcher "$dir" || { stop_all "$dir"; exit 1; }
@@ -308,6 +330,6 @@ if ! recorded "$dir/watch.pid" speech-server >/dev/null; then
     setsid "$0" watch "$dir" </dev/null >/dev/null 2>&1 {lock}>&- &
     record $! "$dir/watch.pid"
 fi
-[ "$warm" = 0 ] || warm_up "$dir/ssip" || say "the warm-up message got no answer; going on"
+[ "$warm" = 0 ] || warm_up "$(sockets_dir "$dir")/ssip" || say "the warm-up message got no answer; going on"
 say "speech-dispatcher on $dir/ssip, for those who hold its secret on 127.0.0.1:$port${pulse:+, over a private PulseAudio}"
 cat "$dir/env"

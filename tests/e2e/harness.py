@@ -100,6 +100,17 @@ def read_bytes(path):
         return None
 
 
+def holds(predicate, seconds=1.0, interval=0.1):
+    """True when predicate() stays truthy for the whole time: a negative check
+    watches for a while rather than looking once after a pause."""
+    deadline = time.time() + seconds
+    while predicate():
+        if time.time() >= deadline:
+            return True
+        time.sleep(interval)
+    return False
+
+
 def unescape(s):
     """Reverses the journal's and wdrive's escaping into raw bytes."""
     out = bytearray()
@@ -278,9 +289,8 @@ class Program:
         return wait_for(find, timeout, 0.1, "a box captioned %r" % caption)
 
     def no_box(self, caption=None, settle=0.5):
-        """True when, after a short settle time, this program shows no such box."""
-        time.sleep(settle)
-        return not any(caption is None or b.caption == caption for b in self.own_boxes())
+        """True when this program shows no such box all through the settle time."""
+        return holds(lambda: not any(caption is None or b.caption == caption for b in self.own_boxes()), settle)
 
     def alive(self):
         """Whether the program still has a window on screen."""
@@ -355,9 +365,8 @@ def wait_box(caption=None, timeout=10):
 
 
 def no_box(caption=None, settle=0.5):
-    """True when, after a short settle time, no such box is on screen."""
-    time.sleep(settle)
-    return not any(caption is None or b.caption == caption for b in boxes())
+    """True when no such box is on screen all through the settle time."""
+    return holds(lambda: not any(caption is None or b.caption == caption for b in boxes()), settle)
 
 
 def main():

@@ -63,12 +63,15 @@ FAULTS = {"Enum.Create": ["0x80004005", "0x8007000E"], "Enum.Next": ["0x80004005
           "Lexicon.Add": ["0x80040804", "0x800705B4", "0x00040806"],
           "Lexicon.Remove": ["0x80040804", "0x800705B4", "0x80040803"]}
 # Handle census: a sample a second; the first WARM_UP seconds and WARM_STEPS
-# steps of each run of a program set its baseline (Wine makes some objects
-# once, when a menu or control is first drawn), and later samples taken with
-# no box of the program open may exceed it by at most BOUND objects of a kind.
+# steps of each run of a program set its baseline (the window and its first
+# drawing), and later samples taken with no box of the program open are
+# judged: they may exceed it by at most BOUND objects of a kind. The bounds
+# hold what Wine makes once, when a menu, dialog or control is first drawn,
+# so a short warm-up leaves a short soak (a third of 45 s on a loaded
+# machine, a step every 1-3 s) samples to judge.
 CENSUS_MS = 1000
-WARM_UP = 10
-WARM_STEPS = 10
+WARM_UP = 5
+WARM_STEPS = 3
 # Wine keeps a cache of window DCs (each with its clip region) that grows to
 # the most ever in use at once: DCs and regions have a bound of their own.
 # Dalnoka's About box alone fills it with 22 of each at its first opening,
@@ -193,7 +196,7 @@ class Soak:
             self.known.add(sha(data))
         self.dictionary = os.path.join(self.box, "dictionary.txt")
         self.outside = files_under(self.root, skip=self.box)
-        self.counts = {"actions": 0, "crashes": 0, "leaked": 0, "lost": 0, "growth": 0}
+        self.counts = {"actions": 0, "crashes": 0, "leaked": 0, "lost": 0, "growth": 0, "judged": 0}
         self.failed = []
         self.history = []
         self.prog = None
@@ -250,7 +253,8 @@ class Soak:
             return self.start(attempt + 1)
         self.edit = h.wdrive("child", self.prog.hwnd, 1)[0] if self.name == "vorira" else None
         self.census = {"pos": 0, "pending": [], "clear": False, "asked": time.time(), "step": self.step,
-                       "base": None, "peak": None, "samples": 0, "unix": unix_pid(self.prog.proc.pid, self.name)}
+                       "base": None, "peak": None, "samples": 0, "judged": 0,
+                       "unix": unix_pid(self.prog.proc.pid, self.name)}
 
     def sample_handles(self, box_open, asked):
         """Takes the census lines written since the last check, with the
@@ -290,6 +294,8 @@ class Soak:
                 c["base"] = {k: max(v, (c["base"] or {}).get(k, 0)) for k, v in counts.items()}
                 c["base_kinds"] = kinds
                 continue
+            c["judged"] += 1
+            self.counts["judged"] += 1
             if c["peak"] is None or sum(counts.values()) > sum(c["peak"].values()):
                 c["peak_kinds"] = kinds
             c["peak"] = {k: max(v, (c["peak"] or {}).get(k, 0)) for k, v in counts.items()}
@@ -307,10 +313,10 @@ class Soak:
         c = self.census
         if c["base"] is None:
             return "handles: no sample"
-        return "handles (gdi/dc/user/kernel) %s -> peak %s over %d samples\n    warm: %s\n    peak: %s" % (
+        return "handles (gdi/dc/user/kernel) %s -> peak %s over %d samples, %d judged\n    warm: %s\n    peak: %s" % (
             "/".join(str(c["base"][k]) for k in BOUND),
-            "/".join(str((c["peak"] or c["base"])[k]) for k in BOUND), c["samples"], c.get("base_kinds"),
-            c.get("peak_kinds"))
+            "/".join(str((c["peak"] or c["base"])[k]) for k in BOUND), c["samples"], c["judged"],
+            c.get("base_kinds"), c.get("peak_kinds"))
 
     def fail(self, what, evidence=()):
         """Leaves the evidence under the artifacts folder and goes on with a fresh program."""
@@ -766,11 +772,13 @@ def main():
     ap.add_argument("--faults", action="store_true", help="engine faults on for the middle third of each program's run")
     ap.add_argument("--speech-server", action="store_true",
                     help="speak through a private speech-dispatcher that is killed, restarted and wedged meanwhile")
+    ap.add_argument("--min-judged", type=int, default=0,
+                    help="fail a program whose handle samples after the warm-up were fewer, per seed")
     a = ap.parse_args()
     seeds = [int(x) if x != "new" else random.SystemRandom().randrange(1, 10 ** 6)
              for x in (a.seed or "new").split(",")]
     ini = open(a.engine_ini, encoding="utf-8").read() if a.engine_ini else None
-    totals = {"actions": 0, "crashes": 0, "leaked": 0, "lost": 0, "growth": 0}
+    totals = {"actions": 0, "crashes": 0, "leaked": 0, "lost": 0, "growth": 0, "judged": 0}
     failed = []
     for seed in seeds:
         for name in (["vorira", "dalnoka", "lexibar"] if a.program == "all" else [a.program]):
@@ -784,12 +792,17 @@ def main():
             finally:
                 if server:
                     server.stop()
+            if s.counts["judged"] < a.min_judged:
+                # A leak check that saw nothing must not pass as one that saw no leak.
+                print("FAIL %s seed %s: %d handle samples judged after the warm-up, %d wanted"
+                      % (name, seed, s.counts["judged"], a.min_judged), flush=True)
+                s.failed.append("%s:%s@judged" % (name, seed))
             for k in totals:
                 totals[k] += s.counts[k]
             failed += s.failed
-    print("actions %d, crashes %d, leaked refs %d, handle growth %d, data lost %d, seeds failed: %s"
-          % (totals["actions"], totals["crashes"], totals["leaked"], totals["growth"], totals["lost"],
-             " ".join(failed) or "none"))
+    print("actions %d, crashes %d, leaked refs %d, handle growth %d over %d samples judged, data lost %d, "
+          "seeds failed: %s" % (totals["actions"], totals["crashes"], totals["leaked"], totals["growth"],
+                                totals["judged"], totals["lost"], " ".join(failed) or "none"))
     return 1 if failed else 0
 
 

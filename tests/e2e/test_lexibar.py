@@ -105,13 +105,17 @@ class LookUpAsYouType(LexibarTest):
         self.store(("kés", "kéés"), ("kész", "kéész"))
         self.start()
         self.assertEqual(self.focus_id(), WORD, "the word box has the focus at start")
-        shown = []
+        shown, expected = [], ["", "", "kéés", "kéész"]
         for i, letter in enumerate("kész", 1):
             h.wdrive("type", self.word, letter)
             h.wait_for(lambda: len(self.sizing_gets()) >= i, what="lookup of prefix %d" % i)
-            time.sleep(0.1)
+            want = expected[i - 1]
+            if want:
+                h.wait_for(lambda: self.text(self.pron) == want, what="the pronunciation of prefix %d" % i)
+            else:
+                h.holds(lambda: self.text(self.pron) == "", 0.5)
             shown.append(self.text(self.pron))
-        self.assertEqual(shown, ["", "", "kéés", "kéész"])
+        self.assertEqual(shown, expected)
         self.assertEqual([e["fields"]["word"] for e in self.sizing_gets()], [cp("k"), cp("ké"), cp("kés"), cp("kész")])
         h.screenshot("lexibar-dialog")
 
@@ -139,8 +143,7 @@ class ModifyDeleteSay(LexibarTest):
         self.assertEqual(calls, [("Lexicon.Add", "0x00000000")] + [("Lexicon.Remove", "0x00000000")] * 4 +
                          [("Lexicon.Remove", "0x80040803"), ("Lexicon.Add", "0x00000000")])
         self.assertEqual(self.stored(), HEADER + "Kelvanit\tkelvanyit\n")
-        time.sleep(0.2)
-        self.assertEqual(self.focus_id(), WORD)
+        h.wait_for(lambda: self.focus_id() == WORD, what="the focus back in the word box")
         self.assertEqual(h.wdrive("getsel", self.word), ["0 8"], "the word is selected")
         self.assertEqual(self.text(self.pron), "kelvanyit")
 
@@ -196,8 +199,7 @@ class ModifyDeleteSay(LexibarTest):
         self.assertEqual(self.stored(), HEADER + "tűz\ttűűz\n")
         self.keys(VK_ALT, ord("T"))
         h.wait_for(lambda: len(self.prog.journal.calls("Lexicon.Remove")) == 2, what="the second Delete")
-        time.sleep(0.2)
-        self.assertEqual(self.text(self.pron), "")
+        h.wait_for(lambda: self.text(self.pron) == "" and self.focus_id() == WORD, what="the emptied box")
         self.assertEqual(self.stored(), HEADER)
         self.assertTrue(self.prog.no_box("Hiba"))
         self.assertEqual(self.focus_id(), WORD)
@@ -209,8 +211,7 @@ class ModifyDeleteSay(LexibarTest):
     def test_say_speaks_the_word_not_the_pronunciation_and_enter_at_start_says_nothing(self):
         self.start()
         self.keys(h.VK_RETURN)
-        time.sleep(0.5)
-        self.assertEqual(self.prog.journal.texts(), [])
+        self.assertTrue(h.holds(lambda: self.prog.journal.texts() == []), "Enter with no word spoke")
         self.assertEqual(self.focus_id(), WORD)
 
         h.wdrive("type", self.word, "Győr")

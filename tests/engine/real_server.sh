@@ -8,7 +8,8 @@ build=$1
 exe=$2
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
 command -v speech-dispatcher >/dev/null || { echo "no speech-dispatcher: skipped"; exit 77; }
-state=$(mktemp -d /tmp/speechrt-real-server.XXXXXX)
+# In the test run's temporary folder (TMPDIR), like every test's, not in /tmp.
+state=$(mktemp -d -t speechrt-real-server.XXXXXX)
 port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])')
 cleanup() { "$root/scripts/speech-server.sh" stop "$state" --owner $$ >/dev/null 2>&1 || true; rm -rf "$state"; }
 trap cleanup EXIT
@@ -19,11 +20,11 @@ key=$("$root/scripts/speech-server.sh" start "$state" "$port" --null-sink --owne
 echo 'DefaultRate 25' >>"$state/speechd/speechd.conf"
 kill -HUP "$(cat "$state/speech-dispatcher.pid")"
 python3 - "$state/ssip" <<'EOF'
-import socket, sys, time
+import os, socket, sys, time
 for _ in range(50):
     with socket.socket(socket.AF_UNIX) as s:
         s.settimeout(5)
-        s.connect(sys.argv[1])
+        s.connect(os.path.realpath(sys.argv[1]))
         s.sendall(b"GET RATE\r\n")
         if s.makefile("rb").readline().startswith(b"251-25\r"):
             sys.exit(0)

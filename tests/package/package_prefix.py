@@ -70,6 +70,14 @@ class FreshPrefix(unittest.TestCase):
         env = h.wine_env({"WINEPREFIX": PREFIX})
         subprocess.run(["wineserver", "-k"], env=env, stderr=subprocess.DEVNULL, timeout=60)
         subprocess.run(["wineserver", "-w"], env=env, stderr=subprocess.DEVNULL, timeout=60)
+        # Debian's Wine names the server's folder under /tmp in the prefix.
+        try:
+            with open(os.path.join(PREFIX, "wineserver")) as f:
+                server = f.read().strip()
+            if server.startswith("wine-") and "/" not in server:
+                shutil.rmtree(os.path.join("/tmp", server), ignore_errors=True)
+        except OSError:
+            pass
         shutil.rmtree(WORK, ignore_errors=True)
 
     def start(self, name):

@@ -33,9 +33,10 @@ fake_build() {
     : >"$1/Makefile"
 }
 mkdir -p "$scratch/bin" "$scratch/home" "$scratch/user-home" "$scratch/tmp" "$scratch/own-prefix"
-printf '#!/bin/sh\nexit 0\n' >"$scratch/bin/cmake"
+printf '#!/bin/sh\necho "cmake $*" >>"%s/cmake.calls"\n' "$scratch" >"$scratch/bin/cmake"
 cat >"$scratch/bin/ctest" <<EOF
 #!/bin/sh
+[ "\$1" != --help ] || exec /usr/bin/ctest --help
 echo "start \$(date +%s.%N) \$WINEPREFIX" >>"$scratch/ctest.log"
 sleep 3
 echo "end \$(date +%s.%N)" >>"$scratch/ctest.log"
@@ -81,9 +82,10 @@ stop_prefix() {
     (unset TMPDIR; export WINEPREFIX=$1; timeout 30 /usr/bin/wineserver -k; timeout 30 /usr/bin/wineserver -w) 2>/dev/null
     (export TMPDIR=$scratch/tmp WINEPREFIX=$1; timeout 30 /usr/bin/wineserver -k; timeout 30 /usr/bin/wineserver -w) 2>/dev/null
 }
-run_pid=
+run_pid= keeper=
 cleanup() {
     [ -z "$run_pid" ] || kill "$run_pid" 2>/dev/null
+    [ -z "$keeper" ] || kill "$keeper" 2>/dev/null
     local p
     for p in "$build/wineprefix" "$build/test-prefix" "$other/wineprefix"; do
         stop_prefix "$p"
@@ -101,13 +103,18 @@ person "$scratch/home" env VERBANOR_BUILD="$other" timeout 300 "$root/scripts/se
 check "a prefix folder the project did not make is left alone" test -f "$other/wineprefix/notes.txt"
 
 # 2. Vorira from run.sh, open while the tests run, on a display that no
-# other account can open.
+# other account can open, of a desktop that asks for large text (as a scale
+# of 2 does). A client of the test's own keeps the display from resetting its
+# resources until Wine's are there.
 start_virtual_display || exit 1
 check "the display lets in its own account" eval 'xdpyinfo >/dev/null 2>&1'
 if can_be_nobody "another account cannot open the display"; then
     check "another account cannot open the display" \
         eval '[[ "$(as_nobody xdpyinfo 2>&1)" == *"unable to open display"* ]]'
 fi
+xprop -root -spy >/dev/null 2>&1 &
+keeper=$!
+xprop -root -f RESOURCE_MANAGER 8s -set RESOURCE_MANAGER "$(printf 'Xft.dpi:\t192\n')"
 person "$scratch/user-home" "$root/scripts/run.sh" vorira >"$scratch/run.log" 2>&1 &
 run_pid=$!
 vorira_open() { xdotool search --name '^Vorira - ' >/dev/null 2>&1; }
@@ -137,6 +144,9 @@ stop_prefix "$build/wineprefix"
 wait "$run_pid" 2>/dev/null
 run_pid=
 unmanaged() { grep -A3 -F '[Software\\Wine\\X11 Driver]' "$1/user.reg" 2>/dev/null | grep -q '"Managed"="N"'; }
+log_pixels() { sed -n '/^\[Control Panel\\\\Desktop\]/,/^\[/s/^"LogPixels"=dword:0*//p' "$1/user.reg" 2>/dev/null; }
+check "run.sh gives the prefix the desktop's 192 DPI, and says so" \
+    eval '[ "$(log_pixels "$build/wineprefix")" = c0 ] && grep -q "192 DPI" "$scratch/run.log"'
 check "the person's prefix leaves windows to the desktop" eval '! unmanaged "$build/wineprefix"'
 check "the tests' prefix draws its own frames" unmanaged "${test_prefix:-/nonexistent}"
 registered() { # the runtime's path in PREFIX's registry, decoded from Wine's escapes
@@ -181,7 +191,20 @@ if command -v pulseaudio >/dev/null && command -v speech-dispatcher >/dev/null; 
         eval 'kill -0 "$serving" && [ "$(cat "$scratch/speech/speech-dispatcher.pid")" = "$serving" ]'
     kill "$other_owner"
     person "$scratch/home" "$root/scripts/speech-server.sh" stop "$scratch/speech" >/dev/null 2>&1
+    # Its state in a folder with blanks, deeper than a Unix socket's path
+    # allows, as a checkout on a desktop may be.
+    port=$(free_port)
+    speech="$scratch/Hosszú mappa/$(printf 'x%.0s' $(seq 90))/speech"
+    person "$scratch/home" "$root/scripts/speech-server.sh" start "$speech" "$port" --null-sink --cold \
+        >"$scratch/speech.env" 2>>"$scratch/speech-server.log"
+    pulse=$(sed -n 's/^PULSE_SERVER=//p' "$scratch/speech.env")
+    key=$(sed -n 's/^SPEECHRT_SSIP_KEY=//p' "$scratch/speech.env")
+    check "the tests' speech server starts in a deep folder with blanks, with its null sink" \
+        eval 'PULSE_SERVER="$pulse" pactl list short sinks 2>/dev/null | grep -qw verbanor'
+    check "and speaks there to the holder of its secret" ssip_probe "$port" "$key"
+    person "$scratch/home" "$root/scripts/speech-server.sh" stop "$speech" >/dev/null 2>&1
     check "the tests' speech server keeps its state out of the home" test -z "$(ls -A "$scratch/home")"
+    check "nor a socket folder in /tmp" eval '[[ "$pulse" == unix:/tmp/verbanor-speech.* ]] && [ ! -e "$(dirname "$(dirname "${pulse#unix:}")")" ]'
 fi
 # A PID file left from before a reboot names a process that is not ours now,
 # even one of the same name (the session's own speech-dispatcher): it stays.
