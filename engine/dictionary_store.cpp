@@ -10,10 +10,10 @@
 #include "dictionary_store.h"
 #include "dictionary_format.h"
 #include "lock.h"
-
-#include <sddl.h>
+#include "private_file.h"
 
 #include <algorithm>
+#include <string>
 #include <new>
 
 #include "sapi4.h"
@@ -132,45 +132,17 @@ DWORD WriteAll(HANDLE file, const std::string &bytes) {
     return SetEndOfFile(file) ? 0 : GetLastError();
 }
 
-// A new file only its owner can read. Wine turns an access list into Unix
-// mode bits and gives the owner's group the owner's rights whenever the list
-// names the caller; naming an owner other than the caller keeps them to the
-// owner (0600). Windows lets an ordinary user name no other owner: there an
-// access list naming the caller alone does it.
-HANDLE CreatePrivateFile(const std::string &path) {
+// The backup copy: a new file only its owner can read.
+HANDLE CreateBackupFile(const std::string &path) {
     // One left there would keep its own mode through CREATE_ALWAYS.
     if (GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES)
         DeleteFileA(path.c_str());
-    std::string lists[2] = {"O:SYD:P(A;;FRFWSD;;;SY)", std::string()};
-    HANDLE token;
-    if (OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) {
-        BYTE buffer[256];
-        DWORD size = 0;
-        char *sid = NULL;
-        if (GetTokenInformation(token, TokenUser, buffer, sizeof buffer, &size) &&
-            ConvertSidToStringSidA(reinterpret_cast<TOKEN_USER *>(buffer)->User.Sid, &sid)) {
-            lists[1] = std::string("D:P(A;;FRFWSD;;;") + sid + ")";
-            LocalFree(sid);
-        }
-        CloseHandle(token);
-    }
-    HANDLE file = INVALID_HANDLE_VALUE;
-    DWORD err = ERROR_ACCESS_DENIED;
-    for (const std::string &list : lists) {
-        PSECURITY_DESCRIPTOR descriptor = NULL;
-        if (list.empty() ||
-            !ConvertStringSecurityDescriptorToSecurityDescriptorA(list.c_str(), SDDL_REVISION_1, &descriptor, NULL))
-            continue;
-        SECURITY_ATTRIBUTES attributes = {sizeof attributes, descriptor, FALSE};
-        file = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, &attributes, CREATE_NEW,
-                           FILE_ATTRIBUTE_NORMAL, NULL);
-        err = GetLastError();
-        LocalFree(descriptor);
-        if (file != INVALID_HANDLE_VALUE)
-            return file;
-    }
-    SetLastError(err);
-    return INVALID_HANDLE_VALUE;
+    int n = MultiByteToWideChar(CP_ACP, 0, path.c_str(), -1, NULL, 0);
+    if (n <= 0)
+        return INVALID_HANDLE_VALUE;
+    std::wstring wide(static_cast<size_t>(n), L'\0');
+    MultiByteToWideChar(CP_ACP, 0, path.c_str(), -1, &wide[0], n);
+    return CreatePrivateFile(wide.c_str(), GENERIC_READ | GENERIC_WRITE);
 }
 
 void CreateParentDirectories(const std::string &path) {
@@ -493,7 +465,7 @@ HRESULT UserDictionary::Store::Save(const Snapshot &base, const std::string &tex
     }
     {
         std::string header = kBackupHeader + (existed ? Number(old.size()) : std::string("-")) + "\n";
-        FileHandle backup(CreatePrivateFile(backupPath));
+        FileHandle backup(CreateBackupFile(backupPath));
         if (backup.Get() == INVALID_HANDLE_VALUE)
             return WriteError(GetLastError());
         err = WriteAll(backup.Get(), header + old);

@@ -9,6 +9,7 @@
 // neither links nor the mode bits that its access lists leave out.
 #include "docfile.h"
 #include "pathspec.h"
+#include "private_file.h"
 #include "timing.h"
 
 #include <string.h>
@@ -133,36 +134,6 @@ bool CopyWhole(HANDLE from, HANDLE to)
     return SetEndOfFile(to) && FlushFileBuffers(to);
 }
 
-// Security for a backup: the user who runs the program, and no one else,
-// may reach it. Wine gives such a file its owner's rights for its group too,
-// less what the umask takes; other users get nothing.
-struct OwnerOnly {
-    alignas(8) BYTE user[128];
-    alignas(8) BYTE list[160];
-    SECURITY_DESCRIPTOR sd;
-    SECURITY_ATTRIBUTES sa;
-
-    bool Make()
-    {
-        HANDLE token = nullptr;
-        DWORD size = 0;
-        if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token))
-            return false;
-        BOOL known = GetTokenInformation(token, TokenUser, user, sizeof user, &size);
-        CloseHandle(token);
-        PACL acl = (PACL)list;
-        PSID sid = ((TOKEN_USER *)user)->User.Sid;
-        if (!known || !InitializeAcl(acl, sizeof list, ACL_REVISION) ||
-            !AddAccessAllowedAce(acl, ACL_REVISION, FILE_GENERIC_READ | FILE_GENERIC_WRITE | DELETE, sid) ||
-            !InitializeSecurityDescriptor(&sd, SECURITY_DESCRIPTOR_REVISION) ||
-            !SetSecurityDescriptorDacl(&sd, TRUE, acl, FALSE) ||
-            !SetSecurityDescriptorControl(&sd, SE_DACL_PROTECTED, SE_DACL_PROTECTED))
-            return false;
-        sa = SECURITY_ATTRIBUTES{sizeof sa, &sd, FALSE};
-        return true;
-    }
-};
-
 // Where a backup of `name` may lie: `folder` (ending in a backslash, a bare
 // drive or empty) and the start of its file name, "<name>.vorira" beside the
 // document or "<name>.vorira-<hash of its full path>" in the temporary
@@ -229,9 +200,6 @@ struct Backup {
 // an older backup is never touched.
 bool CreateBackup(const char *name, Backup &backup)
 {
-    OwnerOnly security;
-    if (!security.Make())
-        return false;
     DWORD seed = GetTickCount() ^ (GetCurrentProcessId() << 16);
     for (int place = 0; place < 2; ++place) {
         wchar_t folder[MAX_PATH];
@@ -249,8 +217,7 @@ bool CreateBackup(const char *name, Backup &backup)
             wcscpy(backup.path, folder);
             wcscat(backup.path, file);
             wchar_t room[kWideName];
-            backup.h = CreateFileW(Usable(backup.path, room), GENERIC_READ | GENERIC_WRITE, 0, &security.sa,
-                                   CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+            backup.h = CreatePrivateFile(Usable(backup.path, room), GENERIC_READ | GENERIC_WRITE);
             if (backup.h != INVALID_HANDLE_VALUE) {
                 ShowBackupName(folder, file, backup.shown);
                 return true;

@@ -29,6 +29,7 @@ sources=()
 for f in "$root"/engine/dictionary*.cpp; do
     [ "$f" = "$root/engine/dictionary_lexicon.cpp" ] || sources+=("$f")
 done
+[ ! -f "$root/speech/private_file.cpp" ] || sources+=("$root/speech/private_file.cpp")
 "$VERBANOR_ARCH"-w64-mingw32-g++-posix -O2 -std=c++17 -Wall -Wextra -finput-charset=UTF-8 -fexec-charset=CP1250 \
     -DWIN32_LEAN_AND_MEAN -D_WIN32_WINNT=0x0601 -I"$root/engine" -I"$root/speech" \
     "$VERBANOR_ROOT/scripts/bench_dictionary.cpp" "${sources[@]}" "$root/speech/sapi4_guids.cpp" \

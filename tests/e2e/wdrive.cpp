@@ -93,11 +93,17 @@ std::string Escape(const std::string &utf8)
     return out;
 }
 
+// A program stopped on purpose (or hung) must not stop the driver with it:
+// its windows then read as untitled.
 std::string WindowText(HWND hwnd)
 {
-    LRESULT n = SendMessageA(hwnd, WM_GETTEXTLENGTH, 0, 0);
+    const UINT how = SMTO_NORMAL | SMTO_ABORTIFHUNG;
+    DWORD_PTR n = 0;
+    if (!SendMessageTimeoutA(hwnd, WM_GETTEXTLENGTH, 0, 0, how, 2000, &n))
+        return std::string();
     std::vector<char> buf((size_t)n + 2, '\0');
-    SendMessageA(hwnd, WM_GETTEXT, (WPARAM)buf.size(), (LPARAM)buf.data());
+    DWORD_PTR got = 0;
+    SendMessageTimeoutA(hwnd, WM_GETTEXT, (WPARAM)buf.size(), (LPARAM)buf.data(), how, 2000, &got);
     return ToUtf8(buf.data());
 }
 
