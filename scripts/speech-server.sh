@@ -129,9 +129,10 @@ audio_server_answers() {
 }
 
 start_pulseaudio() {
-    local dir=$1 null=$2 i run
+    local dir=$1 null=$2 i run home
     run=$(sockets_dir "$dir")/pulse || return 1
-    mkdir -p "$run" "$dir/home"
+    home=$(sockets_dir "$dir")/home
+    mkdir -p "$run" "$home"
     rm -f "$run/native"
     local args=(--daemonize=no --exit-idle-time=-1 --use-pid-file=no --log-target=file:"$dir/pulseaudio.log")
     if [ "$null" = 1 ]; then
@@ -142,11 +143,11 @@ start_pulseaudio() {
     fi
     # The private runtime folder keeps it from meeting any other PulseAudio;
     # the private home keeps its state out of the person's.
-    HOME="$dir/home" PULSE_RUNTIME_PATH="$run" XDG_RUNTIME_DIR="$run" \
+    HOME="$home" PULSE_RUNTIME_PATH="$run" XDG_RUNTIME_DIR="$run" \
         setsid pulseaudio "${args[@]}" </dev/null >>"$dir/pulseaudio.log" 2>&1 {lock}>&- &
     record $! "$dir/pulseaudio.pid"
     for i in $(seq 100); do
-        HOME="$dir/home" PULSE_SERVER="unix:$run/native" pactl info >/dev/null 2>&1 && return 0
+        HOME="$home" PULSE_SERVER="unix:$run/native" pactl info >/dev/null 2>&1 && return 0
         recorded "$dir/pulseaudio.pid" pulseaudio >/dev/null || break
         sleep 0.1
     done
@@ -319,7 +320,10 @@ if [ "$null" = 1 ] || ! audio_server_answers; then
     done
     start_pulseaudio "$dir" "$null" || { stop_all "$dir"; exit 1; }
     pulse="unix:$(sockets_dir "$dir")/pulse/native"
-    export PULSE_SERVER=$pulse HOME="$dir/home"
+    # The home is in the sockets' short folder too: eSpeak NG, under
+    # speech-dispatcher, cuts HOME/espeak-ng-data at 159 bytes and takes
+    # its voices from whatever folder that names.
+    export PULSE_SERVER=$pulse HOME="$(sockets_dir "$dir")/home"
 fi
 start_dispatcher "$dir" || { stop_all "$dir"; exit 1; }
 start_bridge "$dir" "$port" || { stop_all "$dir"; exit 1; }

@@ -192,9 +192,12 @@ if command -v pulseaudio >/dev/null && command -v speech-dispatcher >/dev/null; 
     kill "$other_owner"
     person "$scratch/home" "$root/scripts/speech-server.sh" stop "$scratch/speech" >/dev/null 2>&1
     # Its state in a folder with blanks, deeper than a Unix socket's path
-    # allows, as a checkout on a desktop may be.
+    # allows, as a checkout on a desktop may be. eSpeak NG takes 159 bytes of
+    # HOME/espeak-ng-data and looks for its voices there when that is a folder:
+    # a server's home of just that length must not take its voices away.
     port=$(free_port)
-    speech="$scratch/Hosszú mappa/$(printf 'x%.0s' $(seq 90))/speech"
+    speech="$scratch/Hosszú mappa/"
+    speech+="$(printf 'x%.0s' $(seq $((159 - $(printf %s "$speech/speech/home" | wc -c)))))/speech"
     person "$scratch/home" "$root/scripts/speech-server.sh" start "$speech" "$port" --null-sink --cold \
         >"$scratch/speech.env" 2>>"$scratch/speech-server.log"
     pulse=$(sed -n 's/^PULSE_SERVER=//p' "$scratch/speech.env")
