@@ -29,8 +29,8 @@
 # stopped to start another. --null-sink starts a private PulseAudio
 # whose only output is the sink "verbanor" (its monitor "verbanor.monitor"
 # records what is played), for tests and measurements; its state stays in
-# STATE_DIR. --cold leaves out the silent warm-up message (to measure a cold
-# start).
+# STATE_DIR (or the sockets' folder). --cold leaves out the silent warm-up
+# message (to measure a cold start).
 set -euo pipefail
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 
