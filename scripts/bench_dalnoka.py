@@ -2,8 +2,9 @@
 """Measures Dalnoka's clipboard change -> TextData latency: with ReadOnCopy
 on, another Wine process copies a text N times; the latency of each copy is
 the engine journal's TextData time minus the time the copying process closed
-the clipboard. Needs a built tree, a display and the build's Wine prefix:
-    VERBANOR_BUILD=... DISPLAY=:N python3 scripts/bench_dalnoka.py [N]
+the clipboard. Runs on the test bed (scripts/testbed.sh: the set-up, a private
+display and the tests' prefix, in its turn with the test runs of this checkout):
+    scripts/bench_dalnoka.py [N]
 Leaves Dalnoka's registry key deleted afterwards."""
 import argparse
 import os
@@ -16,6 +17,9 @@ if __name__ == "__main__":
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("copies", nargs="?", type=int, default=30, help="copies to measure (default 30)")
     ARGS = parser.parse_args()
+    if not os.environ.get("VERBANOR_TESTBED"):
+        os.execvp("bash", ["bash", os.path.join(os.path.dirname(os.path.abspath(__file__)), "testbed.sh"),
+                           sys.executable] + sys.argv)
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests", "e2e"))
 import harness as h  # noqa: E402
 import test_dalnoka as t  # noqa: E402

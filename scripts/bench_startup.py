@@ -3,6 +3,10 @@
 
     scripts/bench_startup.py [--runs N] [--against DIR] [--ssip ADDRESS]
 
+With --ssip, a SPEECHRT_SSIP_KEY in the environment (what
+scripts/speech-server.sh start prints) goes to the programs too, so that they
+can reach a server that admits only the holder of its secret.
+
 Run it through scripts/bench_startup.sh, which provides the build, the display
 and a warm Wine server. Reports, from one run:
   - process start -> main window visible (median and worst) for the bare
@@ -205,6 +209,8 @@ def main():
         sets["old "] = stage("old", None, [os.path.join(args.against, n)
                                            for n in ("vorira.exe", "dalnoka.exe", "speechrt.dll")])
     extra = {"SPEECHRT_SSIP": args.ssip} if args.ssip else {}
+    if args.ssip and os.environ.get("SPEECHRT_SSIP_KEY"):
+        extra["SPEECHRT_SSIP_KEY"] = os.environ["SPEECHRT_SSIP_KEY"]
     env = h.wine_env(extra)
     bare = os.path.join(stage("bare", None, [os.path.join(h.BUILD, "tests", "e2e", "barewnd.exe")]), "barewnd.exe")
     barecom = os.path.join(sets[""], "barecom.exe")

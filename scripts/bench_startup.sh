@@ -8,6 +8,7 @@
 # --against REF builds the programs and the runtime of that git commit (e.g.
 # main) into $VERBANOR_BUILD/bench-REF and measures them in the same rounds;
 # --against DIR measures the vorira.exe, dalnoka.exe and speechrt.dll in DIR.
+# With --ssip, SPEECHRT_SSIP_KEY of the environment goes to the programs.
 # It takes turns with the test runs of this checkout, and never stops a
 # wineserver it did not start.
 set -euo pipefail

@@ -3,9 +3,8 @@
 
     scripts/bench_vorira.py [RUNS]
 
-Needs a built tree (scripts/setup.sh) and an X display; without one it starts
-a private Xvfb of its own (scripts/display.sh), never joining one it did not
-start. Reports:
+It runs on the test bed (scripts/testbed.sh: the set-up, a private display and
+the tests' prefix, in its turn with the test runs of this checkout). Reports:
   - process start -> reader window visible, against a bare Win32 window program
     under the same warm Wine (median, worst, and the ratio of the medians);
   - key press (xdotool F3) -> TextData in the speech runtime's journal, from
@@ -23,6 +22,9 @@ if __name__ == "__main__":
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("runs", nargs="?", type=int, default=10, help="rounds of each measurement (default 10)")
     ARGS = parser.parse_args()
+    if not os.environ.get("VERBANOR_TESTBED"):
+        os.execvp("bash", ["bash", os.path.join(os.path.dirname(os.path.abspath(__file__)), "testbed.sh"),
+                           sys.executable] + sys.argv)
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests", "e2e"))
 import harness as h  # noqa: E402
 
@@ -52,10 +54,6 @@ def summary(xs):
 
 def main():
     runs = ARGS.runs
-    if not os.environ.get("DISPLAY"):
-        display = os.path.join(os.path.dirname(os.path.abspath(__file__)), "display.sh")
-        os.execvp("bash", ["bash", "-c", '. "$1" && start_virtual_display || exit 1; "${@:2}"; rc=$?; '
-                           'stop_virtual_display; exit $rc', "bash", display, sys.executable] + sys.argv)
     env = h.wine_env()
     # Not persistent for good: a later run in this prefix would wait for it.
     subprocess.run(["wineserver", "-p60"], env=env)

@@ -65,3 +65,19 @@ testbed_end() {
     stop_virtual_display
     [ -z "${testbed_home:-}" ] || rm -rf "$testbed_home" "$testbed_tmp"
 }
+
+# As a command, for the benchmarks written in Python:
+#   scripts/testbed.sh COMMAND...
+# runs COMMAND with VERBANOR_TESTBED=1 on the test bed, in its turn with the
+# test runs of this checkout, and ends the bed after it.
+if [ "${BASH_SOURCE[0]}" = "$0" ]; then
+    set -euo pipefail
+    export VERBANOR_TESTING=1
+    # shellcheck source=scripts/env.sh
+    . "$(dirname "${BASH_SOURCE[0]}")/env.sh"
+    # shellcheck source=scripts/display.sh
+    . "$VERBANOR_ROOT/scripts/display.sh"
+    testbed_setup "a test run of this checkout is going on"
+    testbed_begin bench --wait
+    VERBANOR_TESTBED=1 "$@"
+fi
